@@ -1,0 +1,171 @@
+#include "tests/support/process.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <mutex>
+#include <poll.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+struct Shared {
+    std::mutex mutex;
+    std::string out, err;
+    size_t outBytes = 0;
+};
+
+void Pump(int outFd, int errFd, Shared* shared, long long closeOutAfter, bool discardOut)
+{
+    std::vector<pollfd> fds = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    char buffer[65536];
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        if (poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+            ssize_t want = sizeof buffer;
+            if (i == 0 && closeOutAfter >= 0) {
+                std::lock_guard<std::mutex> lock(shared->mutex);
+                want = std::min<ssize_t>(want, static_cast<ssize_t>(closeOutAfter - static_cast<long long>(shared->outBytes)));
+            }
+            const ssize_t got = want > 0 ? read(fds[i].fd, buffer, static_cast<size_t>(want)) : 0;
+            if (got <= 0) {
+                if (got < 0 && errno == EINTR) continue;
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                continue;
+            }
+            std::lock_guard<std::mutex> lock(shared->mutex);
+            if (i == 0) {
+                shared->outBytes += static_cast<size_t>(got);
+                if (!discardOut) shared->out.append(buffer, static_cast<size_t>(got));
+            } else {
+                shared->err.append(buffer, static_cast<size_t>(got));
+            }
+        }
+    }
+}
+
+} // namespace
+
+ProcessResult RunProcess(const ProcessSpec& spec)
+{
+    ProcessResult result;
+    int outPipe[2], errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+        return result;
+    }
+    std::vector<std::string> envText;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        if (spec.env.count(name) == 0) envText.push_back(entry);
+    }
+    for (const auto& [name, value] : spec.env) envText.push_back(name + "=" + value);
+    std::vector<char*> argv, envp;
+    for (const auto& a : spec.argv) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (auto& e : envText) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        const int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        // Its own process group, so a signal meant for it reaches nothing else.
+        setpgid(0, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE}) signal(s, SIG_DFL);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    Shared shared;
+    std::thread pump(Pump, outPipe[0], errPipe[0], &shared, spec.closeOutAfter, spec.discardOut);
+
+    std::thread watcher;
+    if (spec.whileRunning) {
+        watcher = std::thread([&] {
+            spec.whileRunning(
+                pid,
+                [&] {
+                    std::lock_guard<std::mutex> lock(shared.mutex);
+                    return shared.err;
+                },
+                [&] {
+                    std::lock_guard<std::mutex> lock(shared.mutex);
+                    return shared.outBytes;
+                });
+        });
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + spec.timeout;
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            result.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (watcher.joinable()) watcher.join();
+    pump.join();
+    result.out = std::move(shared.out);
+    result.err = std::move(shared.err);
+    if (spec.discardOut) result.out.clear();
+    if (WIFEXITED(status) && !result.timedOut) result.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+bool WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::string MakeTempDir(const std::string& tag)
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/harkwire-" + tag + "-XXXXXX";
+    std::vector<char> text(pattern.begin(), pattern.end());
+    text.push_back(0);
+    return mkdtemp(text.data()) != nullptr ? std::string(text.data()) : std::string();
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
