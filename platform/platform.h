@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 
 #if defined(_WIN32)
