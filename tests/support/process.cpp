@@ -10,6 +10,7 @@
 #include <mutex>
 #include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -22,9 +23,11 @@ struct Shared {
     std::mutex mutex;
     std::string out, err;
     size_t outBytes = 0;
+    std::chrono::steady_clock::time_point outClosedAt{};
 };
 
-void Pump(int outFd, int errFd, Shared* shared, long long closeOutAfter, bool discardOut)
+void Pump(int outFd, int errFd, Shared* shared, long long closeOutAfter, bool discardOut,
+          const std::function<void(const char*, size_t)>* onOut)
 {
     std::vector<pollfd> fds = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     char buffer[65536];
@@ -43,10 +46,15 @@ void Pump(int outFd, int errFd, Shared* shared, long long closeOutAfter, bool di
             const ssize_t got = want > 0 ? read(fds[i].fd, buffer, static_cast<size_t>(want)) : 0;
             if (got <= 0) {
                 if (got < 0 && errno == EINTR) continue;
+                if (i == 0) {
+                    std::lock_guard<std::mutex> lock(shared->mutex);
+                    shared->outClosedAt = std::chrono::steady_clock::now();
+                }
                 close(fds[i].fd);
                 fds[i].fd = -1;
                 continue;
             }
+            if (i == 0 && *onOut) (*onOut)(buffer, static_cast<size_t>(got));
             std::lock_guard<std::mutex> lock(shared->mutex);
             if (i == 0) {
                 shared->outBytes += static_cast<size_t>(got);
@@ -83,7 +91,7 @@ ProcessResult RunProcess(const ProcessSpec& spec)
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
+        dup2(spec.mergeErrIntoOut ? outPipe[1] : errPipe[1], 2);
         const int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, 0);
         // Its own process group, so a signal meant for it reaches nothing else.
@@ -98,7 +106,7 @@ ProcessResult RunProcess(const ProcessSpec& spec)
     close(outPipe[1]);
     close(errPipe[1]);
     Shared shared;
-    std::thread pump(Pump, outPipe[0], errPipe[0], &shared, spec.closeOutAfter, spec.discardOut);
+    std::thread pump(Pump, outPipe[0], errPipe[0], &shared, spec.closeOutAfter, spec.discardOut, &spec.onOut);
 
     std::thread watcher;
     if (spec.whileRunning) {
@@ -116,13 +124,17 @@ ProcessResult RunProcess(const ProcessSpec& spec)
         });
     }
     int status = 0;
+    struct rusage usage = {};
     const auto deadline = std::chrono::steady_clock::now() + spec.timeout;
     for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
+        const pid_t done = wait4(pid, &status, WNOHANG, &usage);
+        if (done == pid) {
+            result.endedAt = std::chrono::steady_clock::now();
+            break;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
+            wait4(pid, &status, 0, &usage);
             result.timedOut = true;
             break;
         }
@@ -132,7 +144,11 @@ ProcessResult RunProcess(const ProcessSpec& spec)
     pump.join();
     result.out = std::move(shared.out);
     result.err = std::move(shared.err);
+    result.outClosedAt = shared.outClosedAt;
     if (spec.discardOut) result.out.clear();
+    result.cpuMicros = (static_cast<long long>(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000 +
+                       usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+    result.maxRssKb = usage.ru_maxrss;
     if (WIFEXITED(status) && !result.timedOut) result.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;

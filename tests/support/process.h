@@ -15,6 +15,11 @@ struct ProcessResult {
     bool timedOut = false;
     std::string out;         // every byte of standard output
     std::string err;         // every byte of standard error
+    // When the read end of standard output was closed (closeOutAfter reached, or end of stream),
+    // and when the child's end was seen.
+    std::chrono::steady_clock::time_point outClosedAt{}, endedAt{};
+    long long cpuMicros = 0; // user + system CPU time of the child, from wait4's rusage
+    long maxRssKb = 0;       // the child's peak resident set, from the same rusage
 };
 
 struct ProcessSpec {
@@ -29,6 +34,12 @@ struct ProcessSpec {
     long long closeOutAfter = -1;
     // Count standard output bytes without keeping them (long runs); `out` then stays empty.
     bool discardOut = false;
+    // Standard error goes into the standard output pipe (2>&1), so `out` keeps the order in which
+    // the child wrote to the two streams; `err` then stays empty.
+    bool mergeErrIntoOut = false;
+    // Called on the reading thread with every chunk of standard output as it arrives, in order
+    // (e.g. a running checksum over a stream too long to keep).
+    std::function<void(const char* bytes, size_t count)> onOut;
 };
 
 // Runs the child to its end. Standard output and error are separate pipes.
