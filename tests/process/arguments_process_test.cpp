@@ -1,0 +1,83 @@
+// The command line through the host binary: the "[act]" line and the activation request for every
+// row of the argument table, and the usage line.
+#include <gtest/gtest.h>
+
+#include "tests/cases/argument_table.h"
+#include "tests/process/scripted_run.h"
+
+namespace {
+
+// A refused request ends the run right after the "[act]" line and the engine's record of it.
+const char kRefuse[] = "activate refuse 0x80070005\n";
+
+class ArgumentsThroughTheBinary : public testing::TestWithParam<ArgumentCase> {};
+
+TEST_P(ArgumentsThroughTheBinary, ReachTheActivationLineAndRequest)
+{
+    const ArgumentCase& c = GetParam();
+    ProcessSpec spec;
+    spec.argv.clear();
+    for (const std::wstring& arg : c.args) {
+        spec.argv.push_back(Utf8(arg));
+    }
+    // RunScripted puts "1234" in for an empty list; every row has at least the PID argument.
+    ASSERT_FALSE(spec.argv.empty());
+    const ScriptedRun run = RunScripted(kRefuse, spec);
+
+    const std::string mode = c.exclude ? "exclude" : "include";
+    EXPECT_EQ(run.result.status, 1);
+    EXPECT_EQ(run.result.out, "");
+    EXPECT_EQ(run.trail, "[com] CoInitializeEx(MTA): 0x00000000\n"
+                         "[dll] ActivateAudioInterfaceAsync proc: <addr>\n"
+                         "[ftm] CoCreateFreeThreadedMarshaler: 0x00000000\n"
+                         "[act] activating pid=" + std::to_string(c.processId) + " mode=" + mode + "\n"
+                         "[err] ActivateAudioInterfaceAsync failed: 0x80070005\n");
+    ASSERT_EQ(run.record.size(), 1u);
+    EXPECT_EQ(run.record[0], "activate path=VAD\\Process_Loopback iid={1CB9AD4C-DBFA-4C32-B178-C2F568A703B2} vt=65 "
+                             "size=12 type=1 pid=" + std::to_string(c.processId) +
+                                 " mode=" + (c.exclude ? "1" : "0"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ArgumentsThroughTheBinary, testing::ValuesIn(ArgumentCases()),
+                         [](const testing::TestParamInfo<ArgumentCase>& info) { return info.param.name; });
+
+ProcessResult RunBare(const char* binary, std::vector<std::string> args, const std::string& record)
+{
+    ProcessSpec spec;
+    spec.argv = {binary};
+    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+    spec.env["HARKWIRE_ENGINE_RECORD"] = record;
+    spec.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
+    spec.timeout = std::chrono::milliseconds(10000);
+    return RunProcess(spec);
+}
+
+TEST(Usage, NoArgumentsGiveTheUsageLineAndNothingElse)
+{
+    const std::string dir = MakeTempDir("usage");
+    for (const char* binary : {kScriptedBinary, kProductionBinary}) {
+        SCOPED_TRACE(binary);
+        const ProcessResult result = RunBare(binary, {}, dir + "/record");
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "Usage: harkwire.exe <PID> [include|exclude]\n");
+        EXPECT_EQ(result.out, "");
+    }
+    // The scripted engine opened its record before main, and nothing was asked of it.
+    EXPECT_EQ(ReadFile(dir + "/record"), "");
+}
+
+TEST(ProductionBinary, ReportsTheMissingAudioService)
+{
+    const ProcessResult result = RunBare(kProductionBinary, {"1234"}, "/dev/null");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    const std::string tail = "[act] activating pid=1234 mode=include\n"
+                             "[qi] asked for {94EA2B94-E9CC-49E0-C0FF-EE64CA8F5B90}\n"
+                             "[cb] ActivateCompleted fired\n"
+                             "[err] GetActivateResult: hr=0x00000000 result=0x88890010\n";
+    ASSERT_GE(result.err.size(), tail.size());
+    EXPECT_EQ(result.err.substr(result.err.size() - tail.size()), tail);
+    EXPECT_EQ(result.err.rfind("[com] CoInitializeEx(MTA): 0x00000000\n", 0), 0u);
+}
+
+} // namespace
