@@ -5,6 +5,7 @@
 //   bench_process start    BINARY RUNS
 //   bench_process stop     BINARY RUNS idle|draining
 //   bench_process capture  BINARY SECONDS
+//   bench_process click    BINARY RUNS       (inside a PulseAudio server's environment)
 //
 // Every figure is printed as one "NAME key=value ..." line; times in milliseconds.
 #include <algorithm>
@@ -43,6 +44,51 @@ struct Child {
 };
 
 // Spawns BINARY 1234 with the script (none: the engine activates and stays idle).
+Child Spawn(const std::string& binary, const std::string& scriptPath, bool pipeOut);
+
+// Spawns argv with standard output (and standard error, if asked) on pipes, the rest of the
+// environment as this process has it.
+Child SpawnArgs(std::vector<std::string> args, bool pipeOut, bool pipeErr)
+{
+    int errPipe[2] = {-1, -1}, outPipe[2] = {-1, -1};
+    if ((pipeErr && pipe2(errPipe, O_CLOEXEC) != 0) || (pipeOut && pipe2(outPipe, O_CLOEXEC) != 0)) {
+        perror("pipe");
+        std::exit(2);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (pipeErr) {
+        posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
+    if (pipeOut) {
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    }
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    Child child;
+    if (posix_spawnp(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        perror(argv[0]);
+        std::exit(2);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    if (pipeErr) {
+        close(errPipe[1]);
+        child.err = errPipe[0];
+    }
+    if (pipeOut) {
+        close(outPipe[1]);
+        child.out = outPipe[0];
+    }
+    return child;
+}
+
 Child Spawn(const std::string& binary, const std::string& scriptPath, bool pipeOut)
 {
     int errPipe[2], outPipe[2] = {-1, -1};
@@ -309,6 +355,190 @@ int Capture(const std::string& binary, int seconds)
     return ExitStatus(status) == 0 ? 0 : 1;
 }
 
+// The click: after a lead-in of silence long enough for both captures to attach, 2 ms at 0.9 of
+// full scale. 16-bit stereo at 48 kHz, fed to the player in real time, 10 ms at a time, so that the
+// moment the click is written is the moment it enters the server (give or take the player's
+// 10 ms buffer) rather than whenever the server chose to read ahead.
+constexpr int kLeadChunks = 100;  // 1 s
+constexpr int kTailChunks = 30;
+constexpr size_t kChunkFrames = 480;
+
+// Plays the click; returns when the click's chunk was written.
+Clock::time_point FeedClick(int fd, Clock::time_point start)
+{
+    std::vector<int16_t> silence(kChunkFrames * 2, 0), click(kChunkFrames * 2, 0);
+    for (size_t i = 0; i < 96 * 2; ++i) {
+        click[i] = 29491;
+    }
+    Clock::time_point clicked{};
+    for (int chunk = 0; chunk < kLeadChunks + 1 + kTailChunks; ++chunk) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(10 * chunk));
+        const std::vector<int16_t>& samples = chunk == kLeadChunks ? click : silence;
+        if (chunk == kLeadChunks) {
+            clicked = Clock::now();
+        }
+        if (write(fd, samples.data(), samples.size() * 2) != static_cast<ssize_t>(samples.size() * 2)) {
+            break;
+        }
+    }
+    return clicked;
+}
+
+// The sink input that the PulseAudio server made for a playback process, or -1.
+long SinkInputOf(pid_t pid)
+{
+    FILE* list = popen("pactl list sink-inputs 2>/dev/null", "r");
+    if (list == nullptr) {
+        return -1;
+    }
+    long index = -1, found = -1;
+    char line[1024];
+    const std::string wanted = "application.process.id = \"" + std::to_string(pid) + "\"";
+    while (fgets(line, sizeof line, list) != nullptr) {
+        if (strncmp(line, "Sink Input #", 12) == 0) {
+            index = std::atol(line + 12);
+        } else if (strstr(line, wanted.c_str()) != nullptr) {
+            found = index;
+        }
+    }
+    pclose(list);
+    return found;
+}
+
+// Reads a stream of 32-bit float samples to its end and notes when the first one above the
+// threshold arrived.
+class ClickWatcher {
+public:
+    explicit ClickWatcher(int fd) : thread_([this, fd] {
+        std::vector<char> buffer(1 << 16);
+        std::string carry;
+        for (;;) {
+            const ssize_t got = read(fd, buffer.data(), buffer.size());
+            if (got <= 0) {
+                break;
+            }
+            const Clock::time_point now = Clock::now();
+            bytes_ += static_cast<uint64_t>(got);
+            if (seen_) {
+                continue;
+            }
+            carry.append(buffer.data(), static_cast<size_t>(got));
+            size_t i = 0;
+            for (; i + 4 <= carry.size(); i += 4) {
+                float sample;
+                memcpy(&sample, carry.data() + i, 4);
+                if (sample > 0.25f || sample < -0.25f) {
+                    arrived_ = now;
+                    seen_ = true;
+                    break;
+                }
+            }
+            carry.erase(0, i - i % 4);
+        }
+        close(fd);
+    })
+    {
+    }
+    void Join() { thread_.join(); }
+    bool Seen() const { return seen_; }
+    Clock::time_point Arrived() const { return arrived_; }
+    uint64_t Bytes() const { return bytes_; }
+
+private:
+    bool seen_ = false;
+    Clock::time_point arrived_;
+    uint64_t bytes_ = 0;
+    std::thread thread_;
+};
+
+int Click(const std::string& binary, int runs)
+{
+    std::vector<double> tool, parec, difference;
+    int misses = 0;
+    for (int run = 0; run < runs; ++run) {
+        int feed[2];
+        if (pipe2(feed, O_CLOEXEC) != 0) {
+            perror("pipe");
+            return 1;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, feed[0], 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> args = {"paplay", "--raw", "--format=s16le", "--rate=48000", "--channels=2",
+                                         "--latency-msec=10"};
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        Child player;
+        if (posix_spawnp(&player.pid, "paplay", &actions, nullptr, argv.data(), environ) != 0) {
+            perror("paplay");
+            return 1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(feed[0]);
+        const Clock::time_point started = Clock::now();
+        Clock::time_point clicked{};
+        std::thread feeder([&] {
+            clicked = FeedClick(feed[1], started);
+            close(feed[1]);
+        });
+        long sinkInput = -1;
+        while (sinkInput < 0 && Clock::now() - started < std::chrono::milliseconds(800)) {
+            sinkInput = SinkInputOf(player.pid);
+            if (sinkInput < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        if (sinkInput < 0) {
+            fprintf(stderr, "click: paplay %d has no sink input\n", player.pid);
+            feeder.join();
+            waitpid(player.pid, nullptr, 0);
+            return 1;
+        }
+        Child capture = SpawnArgs({binary, std::to_string(player.pid), "include"}, true, true);
+        Child monitor = SpawnArgs({"parec", "--monitor-stream=" + std::to_string(sinkInput), "--format=float32le",
+                                   "--rate=48000", "--channels=2", "--raw"},
+                                  true, false);
+        ClickWatcher toolWatch(capture.out), parecWatch(monitor.out);
+        const bool formatSeen = AwaitFormatLine(capture.err);
+        std::thread errDrain([fd = capture.err] { Drain(fd); });
+        feeder.join();
+        waitpid(player.pid, nullptr, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        kill(capture.pid, SIGINT);
+        kill(monitor.pid, SIGINT);
+        waitpid(capture.pid, nullptr, 0);
+        waitpid(monitor.pid, nullptr, 0);
+        toolWatch.Join();
+        parecWatch.Join();
+        errDrain.join();
+        const Clock::time_point due = clicked;
+        if (!formatSeen || !toolWatch.Seen() || !parecWatch.Seen()) {
+            fprintf(stderr, "click run %d: format=%d harkwire saw=%d (%llu bytes) parec saw=%d (%llu bytes)\n", run,
+                    formatSeen, toolWatch.Seen(), static_cast<unsigned long long>(toolWatch.Bytes()),
+                    parecWatch.Seen(), static_cast<unsigned long long>(parecWatch.Bytes()));
+            ++misses;
+            continue;
+        }
+        tool.push_back(Milliseconds(toolWatch.Arrived() - due));
+        parec.push_back(Milliseconds(parecWatch.Arrived() - due));
+        difference.push_back(tool.back() - parec.back());
+    }
+    if (tool.empty()) {
+        printf("PULSE-LATENCY not measured: no run saw the click in both captures (misses=%d)\n", misses);
+        return 1;
+    }
+    char extra[64];
+    snprintf(extra, sizeof extra, " misses=%d", misses);
+    PrintDistribution("PULSE-LATENCY harkwire click-to-stdout", tool, extra);
+    PrintDistribution("PULSE-LATENCY parec click-to-stdout", parec, extra);
+    PrintDistribution("PULSE-LATENCY harkwire-minus-parec", difference, extra);
+    return misses == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -323,6 +553,9 @@ int main(int argc, char** argv)
     if (argc == 4 && mode == "capture") {
         return Capture(argv[2], std::atoi(argv[3]));
     }
-    fprintf(stderr, "usage: bench_process start BINARY RUNS | stop BINARY RUNS idle|draining | capture BINARY SECONDS\n");
+    if (argc == 4 && mode == "click") {
+        return Click(argv[2], std::atoi(argv[3]));
+    }
+    fprintf(stderr, "usage: bench_process start BINARY RUNS | stop BINARY RUNS idle|draining | capture BINARY SECONDS | click BINARY RUNS\n");
     return 2;
 }
