@@ -48,6 +48,7 @@ ProcessResult RunBare(const char* binary, std::vector<std::string> args, const s
     spec.argv.insert(spec.argv.end(), args.begin(), args.end());
     spec.env["HARKWIRE_ENGINE_RECORD"] = record;
     spec.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
+    spec.env["TSAN_OPTIONS"] = "halt_on_error=1:atexit_sleep_ms=0";
     spec.timeout = std::chrono::milliseconds(10000);
     return RunProcess(spec);
 }

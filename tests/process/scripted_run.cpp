@@ -1,6 +1,7 @@
 #include "tests/process/scripted_run.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -21,6 +22,9 @@ ScriptedRun RunScripted(const std::string& script, ProcessSpec spec)
     spec.env["HARKWIRE_ENGINE_SCRIPT"] = dir + "/script";
     spec.env["HARKWIRE_ENGINE_RECORD"] = dir + "/record";
     spec.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
+    // ThreadSanitizer waits a second at exit by default, which would hide how soon the tool ends.
+    const char* tsan = std::getenv("TSAN_OPTIONS");
+    spec.env["TSAN_OPTIONS"] = std::string(tsan != nullptr ? tsan : "") + ":atexit_sleep_ms=0";
 
     ScriptedRun run;
     run.result = RunProcess(spec);

@@ -1,0 +1,40 @@
+// Sums the taps (one per captured playback stream) onto one timeline, packet by packet. The
+// taps' monitors deliver in bursts; each tap has a bounded queue that is primed before it plays,
+// padded when it runs dry and trimmed when it backs up, so the output clock never drifts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+inline constexpr uint32_t kMixChannels = 2;
+inline constexpr uint32_t kMixRate = 48000;
+inline constexpr uint32_t kPacketFrames = 480;                  // 10 ms
+inline constexpr uint32_t kPrimeFrames = 480;                   // queued before a tap plays
+inline constexpr uint32_t kTrimAboveFrames = 4 * kPacketFrames; // a backed-up tap is cut back to kPrimeFrames
+inline constexpr uint32_t kTapCapacityFrames = 48000 / 5;       // 200 ms
+
+class TapMixer {
+public:
+    uint64_t AddTap();
+    void RemoveTap(uint64_t tap);
+    // Appends frames to a tap's queue; null `frames` appends silence (a hole in the stream).
+    void Push(uint64_t tap, const float* frames, size_t count);
+    // Fills `out` with `count` frames (count <= kPacketFrames); false if no tap contributed.
+    bool Mix(float* out, size_t count);
+    size_t TapCount();
+
+private:
+    struct Tap {
+        std::vector<float> ring = std::vector<float>(kTapCapacityFrames * kMixChannels);
+        size_t head = 0;   // first queued frame
+        size_t queued = 0; // frames
+        bool primed = false;
+    };
+    std::mutex mutex_;
+    uint64_t nextId_ = 1;
+    std::map<uint64_t, std::unique_ptr<Tap>> taps_;
+};

@@ -1,0 +1,361 @@
+// harkwire against a real audio server: which streams a capture carries, how it runs on as a
+// clock, and how it ends. The server is private to the run (PulseAudio, or PipeWire's PulseAudio
+// server when HARKWIRE_TEST_SERVER=pipewire); tones come from tone_player processes.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/pulse/audio_server.h"
+#include "tests/support/process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr double kRate = 48000.0;
+constexpr size_t kPacketFrames = 480;
+const char kNoServerLine[] = "[err] GetActivateResult: hr=0x00000000 result=0x88890010\n";
+
+ServerKind Kind()
+{
+    const char* kind = std::getenv("HARKWIRE_TEST_SERVER");
+    return kind != nullptr && std::strcmp(kind, "pipewire") == 0 ? ServerKind::PipeWire : ServerKind::PulseAudio;
+}
+
+std::string Player() { return HARKWIRE_TONE_PLAYER; }
+
+// The left channel of the capture, from `from` seconds to `to` seconds.
+std::vector<float> Left(const std::string& bytes, double from, double to)
+{
+    const size_t frames = bytes.size() / 8;
+    const size_t first = std::min(frames, static_cast<size_t>(from * kRate));
+    const size_t last = std::min(frames, static_cast<size_t>(to * kRate));
+    std::vector<float> left;
+    for (size_t i = first; i < last; ++i) {
+        float value;
+        std::memcpy(&value, bytes.data() + i * 8, sizeof value);
+        left.push_back(value);
+    }
+    return left;
+}
+
+// Goertzel: the power of one frequency in the samples, in dB (relative; -300 for none).
+double PowerDb(const std::vector<float>& samples, double frequency)
+{
+    const double coefficient = 2.0 * std::cos(2.0 * M_PI * frequency / kRate);
+    double s1 = 0, s2 = 0;
+    for (float x : samples) {
+        const double s0 = x + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    return power > 1e-30 ? 10.0 * std::log10(power) : -300.0;
+}
+
+// The power of a full-scale-0.3 tone over the same window: what a captured tone comes close to.
+double ReferenceDb(size_t samples)
+{
+    const double amplitude = 0.3 * static_cast<double>(samples) / 2.0;
+    return 10.0 * std::log10(amplitude * amplitude);
+}
+
+struct Capture {
+    ProcessResult result;
+    bool sawFormat = false;
+    double measuredSeconds = 0; // from the FORMAT line to the byte count read just before the stop
+    size_t measuredBytes = 0;
+    long rssStartKb = 0, rssEndKb = 0;
+};
+
+long RssKb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
+}
+
+// Runs harkwire on `pid` for `seconds` after its FORMAT line, then sends `stopSignal`.
+Capture RunCapture(pid_t target, const char* mode, double seconds, int stopSignal = SIGINT,
+                   std::function<void()> afterFormat = nullptr)
+{
+    Capture capture;
+    ProcessSpec spec;
+    spec.argv = {HARKWIRE_BINARY, std::to_string(target), mode};
+    spec.timeout = milliseconds(20000);
+    spec.whileRunning = [&](pid_t pid, const std::function<std::string()>& err, const std::function<size_t()>& outBytes) {
+        capture.sawFormat = WaitFor([&] { return err().find("FORMAT 48000 2 32\n") != std::string::npos; }, milliseconds(8000));
+        const auto formatSeen = Clock::now();
+        if (!capture.sawFormat) {
+            kill(pid, SIGKILL);
+            return;
+        }
+        if (afterFormat) {
+            afterFormat();
+        }
+        std::this_thread::sleep_for(milliseconds(300));
+        capture.rssStartKb = RssKb(pid);
+        std::this_thread::sleep_until(formatSeen + milliseconds(static_cast<long>(seconds * 1000)));
+        capture.rssEndKb = RssKb(pid);
+        capture.measuredBytes = outBytes();
+        capture.measuredSeconds = std::chrono::duration<double>(Clock::now() - formatSeen).count();
+        kill(pid, stopSignal);
+    };
+    capture.result = RunProcess(spec);
+    return capture;
+}
+
+class PulseCapture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        server_ = new AudioServer(Kind(), MakeTempDir("pulse-server"));
+        ready_ = server_->Start();
+        if (ready_ && Kind() == ServerKind::PulseAudio) {
+            // The null sink renders in blocks of up to 2 s while no reader asks for less; a
+            // low-latency reader for the whole suite spares each capture the wait for the block's end.
+            keeper_ = Spawn({"parec", "--latency-msec=5", "--format=u8", "--rate=8000", "--channels=1", "-d", "null.monitor"});
+            std::this_thread::sleep_for(milliseconds(2200));
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        if (keeper_ > 0) {
+            kill(keeper_, SIGTERM);
+            Reap(keeper_);
+        }
+        delete server_;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(ready_) << server_->Why();
+        server_->Export();
+    }
+    void TearDown() override
+    {
+        for (pid_t pid : players_) {
+            kill(pid, SIGTERM);
+            Reap(pid);
+        }
+    }
+    pid_t Play(std::vector<std::string> argv)
+    {
+        const pid_t pid = Spawn(argv);
+        players_.push_back(pid);
+        return pid;
+    }
+    pid_t Tone(double hz, double seconds) { return Play({Player(), std::to_string(hz), std::to_string(seconds)}); }
+    // A shell that starts players as its children (not exec'd in its place: the `wait`).
+    pid_t Shell(const std::string& script) { return Play({"/bin/sh", "-c", script + "; wait"}); }
+    std::string Tp() const { return Player(); }
+
+    static AudioServer* server_;
+    static bool ready_;
+    static pid_t keeper_;
+    std::vector<pid_t> players_;
+};
+AudioServer* PulseCapture::server_ = nullptr;
+bool PulseCapture::ready_ = false;
+pid_t PulseCapture::keeper_ = -1;
+
+// Include on A carries A's tone and not B's; exclude on A the reverse.
+TEST_F(PulseCapture, ModeSelectsTheTargetTreeOrEverythingElse)
+{
+    struct Case {
+        const char* mode;
+        double wanted, unwanted;
+    };
+    for (const Case& c : {Case{"include", 440, 1000}, Case{"exclude", 1000, 440}}) {
+        SCOPED_TRACE(c.mode);
+        const pid_t a = Tone(440, 2.5);
+        Tone(1000, 2.5);
+        std::this_thread::sleep_for(milliseconds(150));
+        Capture capture = RunCapture(a, c.mode, 1.2);
+        ASSERT_TRUE(capture.sawFormat) << capture.result.err;
+        EXPECT_EQ(capture.result.status, 0) << capture.result.err;
+        const std::vector<float> window = Left(capture.result.out, 0.3, 1.1);
+        ASSERT_GT(window.size(), 30000u);
+        const double wanted = PowerDb(window, c.wanted), unwanted = PowerDb(window, c.unwanted);
+        EXPECT_GT(wanted, ReferenceDb(window.size()) - 3.0) << "the selected tone is there at full level";
+        EXPECT_GE(wanted - unwanted, 30.0) << "wanted " << wanted << " dB, unwanted " << unwanted << " dB";
+        TearDown();
+        players_.clear();
+    }
+}
+
+// The target is a shell; its child starts playing after the capture has begun and is caught.
+TEST_F(PulseCapture, ChildStartedLaterIsCaptured)
+{
+    Tone(1000, 2.5); // not of the tree
+    const pid_t shell = Shell("sleep 0.4; " + Tp() + " 700 1.5");
+    Capture capture = RunCapture(shell, "include", 1.6);
+    ASSERT_TRUE(capture.sawFormat) << capture.result.err;
+    const std::vector<float> late = Left(capture.result.out, 0.9, 1.5);
+    EXPECT_GT(PowerDb(late, 700), ReferenceDb(late.size()) - 3.0);
+    EXPECT_GE(PowerDb(late, 700) - PowerDb(late, 1000), 30.0);
+}
+
+// Two streams of the tree are summed sample by sample; the second joins while the capture runs.
+TEST_F(PulseCapture, StreamsOfTheTreeAreSummedAndJoinLater)
+{
+    const pid_t shell = Shell(Tp() + " 500 2.5 & sleep 0.8; " + Tp() + " 900 1.5");
+    std::this_thread::sleep_for(milliseconds(100));
+    Capture capture = RunCapture(shell, "include", 1.8);
+    ASSERT_TRUE(capture.sawFormat) << capture.result.err;
+    const std::vector<float> early = Left(capture.result.out, 0.1, 0.5);
+    const std::vector<float> both = Left(capture.result.out, 1.2, 1.7);
+    EXPECT_GT(PowerDb(early, 500), ReferenceDb(early.size()) - 3.0);
+    EXPECT_GE(PowerDb(early, 500) - PowerDb(early, 900), 30.0) << "the second stream has not started yet";
+    EXPECT_GT(PowerDb(both, 500), ReferenceDb(both.size()) - 3.0);
+    EXPECT_GT(PowerDb(both, 900), ReferenceDb(both.size()) - 3.0);
+    // Summed, not averaged or clipped: the peak reaches the sum of both amplitudes.
+    float peak = 0;
+    for (float x : both) {
+        peak = std::max(peak, std::fabs(x));
+    }
+    EXPECT_GT(peak, 0.55f);
+    EXPECT_LT(peak, 0.61f);
+}
+
+// When the target ends, the capture goes on as silence at the real-time rate.
+TEST_F(PulseCapture, TargetExitingLeavesSilenceThatRuns)
+{
+    const pid_t target = Tone(600, 0.4);
+    Capture capture = RunCapture(target, "include", 1.6);
+    ASSERT_TRUE(capture.sawFormat) << capture.result.err;
+    EXPECT_EQ(capture.result.status, 0);
+    const std::vector<float> start = Left(capture.result.out, 0.0, 0.3);
+    EXPECT_GT(PowerDb(start, 600), ReferenceDb(start.size()) - 6.0);
+    const std::vector<float> after = Left(capture.result.out, 0.8, 1.5);
+    ASSERT_GT(after.size(), 30000u);
+    for (float x : after) {
+        ASSERT_EQ(x, 0.0f);
+    }
+    const double frames = static_cast<double>(capture.measuredBytes) / 8.0;
+    EXPECT_NEAR(frames, kRate * capture.measuredSeconds, 2.0 * kPacketFrames);
+}
+
+// SIGINT and SIGTERM end the run with status 0 and every byte written; the byte count follows the
+// clock. Tolerance: one packet (480 frames) plus 480 frames (10 ms) of measurement slack, for
+// the pump's 5 ms idle poll and the ~2 ms polls that see the FORMAT line and read the pipe.
+TEST_F(PulseCapture, StopBySignalFlushesAndKeepsTime)
+{
+    for (int stopSignal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(stopSignal));
+        const pid_t target = Tone(800, 3.0);
+        Capture capture = RunCapture(target, "include", 2.0, stopSignal);
+        ASSERT_TRUE(capture.sawFormat) << capture.result.err;
+        EXPECT_EQ(capture.result.status, 0) << capture.result.err;
+        EXPECT_EQ(capture.result.out.size() % 8, 0u);
+        EXPECT_EQ(capture.result.err.find("[err]"), std::string::npos) << capture.result.err;
+        const double frames = static_cast<double>(capture.measuredBytes) / 8.0;
+        EXPECT_NEAR(frames, kRate * capture.measuredSeconds, 2.0 * kPacketFrames)
+            << capture.measuredBytes << " bytes in " << capture.measuredSeconds << " s";
+        // Nothing is kept per packet: the resident size stays flat over 1.7 s of packets.
+        EXPECT_LT(capture.rssEndKb - capture.rssStartKb, 512) << capture.rssStartKb << " -> " << capture.rssEndKb;
+        TearDown();
+        players_.clear();
+    }
+}
+
+// From the tone's first frame written to the server to the frame leaving harkwire's clock.
+TEST_F(PulseCapture, AddedLatencyIsLow)
+{
+    int playerOut = -1;
+    std::string onsetText;
+    Clock::time_point formatSeen;
+    ProcessSpec spec;
+    spec.argv = {HARKWIRE_BINARY, "0", "include"};
+    // The player starts before the capture and plays 0.6 s of silence before its tone.
+    const pid_t target = Spawn({Tp(), "800", "0.5", "0.6"}, &playerOut);
+    players_.push_back(target);
+    spec.argv[1] = std::to_string(target);
+    double onsetAfterFormat = 0;
+    spec.whileRunning = [&](pid_t pid, const std::function<std::string()>& err, const std::function<size_t()>&) {
+        WaitFor([&] { return err().find("FORMAT") != std::string::npos; }, milliseconds(8000));
+        formatSeen = Clock::now();
+        char buffer[64] = {};
+        const ssize_t got = read(playerOut, buffer, sizeof buffer - 1);
+        if (got > 0) {
+            onsetText.assign(buffer, static_cast<size_t>(got));
+        }
+        const long long onsetNs = std::atoll(onsetText.c_str() + 6);
+        // steady_clock is CLOCK_MONOTONIC on Linux.
+        const long long formatNs = std::chrono::duration_cast<std::chrono::nanoseconds>(formatSeen.time_since_epoch()).count();
+        onsetAfterFormat = static_cast<double>(onsetNs - formatNs) / 1e9;
+        std::this_thread::sleep_for(milliseconds(900));
+        kill(pid, SIGINT);
+    };
+    ProcessResult result = RunProcess(spec);
+    close(playerOut);
+    ASSERT_EQ(onsetText.rfind("ONSET ", 0), 0u) << onsetText;
+    ASSERT_GT(onsetAfterFormat, 0.0) << "the tone must start after the capture";
+    const std::vector<float> left = Left(result.out, 0.0, 10.0);
+    size_t first = 0;
+    while (first < left.size() && std::fabs(left[first]) < 0.05f) {
+        ++first;
+    }
+    ASSERT_LT(first, left.size()) << "the tone was not captured";
+    const double latency = static_cast<double>(first) / kRate - onsetAfterFormat;
+    RecordProperty("latency_ms", std::to_string(latency * 1000));
+    std::printf("added latency: %.1f ms (tone written to the server -> frame on harkwire's clock)\n", latency * 1000);
+    // 30 ms is the aim; the measure also holds the player's own 10 ms buffer and the ~2 ms poll
+    // that sees the FORMAT line.
+    EXPECT_LT(latency, 0.045);
+    EXPECT_GT(latency, -0.005);
+}
+
+// A server that goes away mid-capture ends the capture quietly with status 0.
+TEST(PulseServerLoss, ServerKilledMidCaptureEndsQuietly)
+{
+    AudioServer server(Kind(), MakeTempDir("pulse-lost"));
+    ASSERT_TRUE(server.Start()) << server.Why();
+    ProcessSpec spec;
+    spec.argv = {HARKWIRE_BINARY, "1", "exclude"};
+    spec.env = server.Env();
+    spec.timeout = milliseconds(15000);
+    bool sawFormat = false;
+    spec.whileRunning = [&](pid_t, const std::function<std::string()>& err, const std::function<size_t()>&) {
+        sawFormat = WaitFor([&] { return err().find("FORMAT") != std::string::npos; }, milliseconds(8000));
+        std::this_thread::sleep_for(milliseconds(300));
+        server.Kill();
+    };
+    ProcessResult result = RunProcess(spec);
+    EXPECT_TRUE(sawFormat) << result.err;
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err.find("[err]"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out.size() % 8, 0u);
+    EXPECT_GT(result.out.size(), 0u);
+}
+
+// No server to reach: the activation fails as the audio service not running.
+TEST(PulseServerLoss, NoServerGivesTheActivationResult)
+{
+    const std::string dir = MakeTempDir("pulse-none");
+    ProcessSpec spec;
+    spec.argv = {HARKWIRE_BINARY, "1234"};
+    spec.env = {{"PULSE_SERVER", "unix:" + dir + "/no-socket"}, {"XDG_RUNTIME_DIR", dir}, {"HOME", dir},
+                {"PULSE_RUNTIME_PATH", dir}};
+    ProcessResult result = RunProcess(spec);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find(kNoServerLine), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("FORMAT"), std::string::npos);
+    EXPECT_TRUE(result.out.empty());
+}
+
+} // namespace
