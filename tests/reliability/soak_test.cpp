@@ -33,7 +33,8 @@ void AppendSecond(std::ostringstream& script, uint64_t second)
            << "packet 960 silent x 10\n"        //  9,600
            << "packet 8960 silent\n"            //  8,960
            << "packet 0\n"
-           << "packet " << (1 + second % 7) << "\n" // 1..7, so the total lines up with the buffers differently
+           << "packet " << (1 + second % 7) << "\n" // 1-7 frames and the rest of the second, so packet
+                                                       // edges drift against the 4,096-byte writer buffer
            << "packet " << (5829 - second % 7) << "\n";
 }
 
