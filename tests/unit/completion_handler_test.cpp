@@ -19,16 +19,19 @@ ULONG CountOf(IUnknown* object)
 }
 
 // A handler made with standard error caught, so its "[ftm]" line is seen and kept out of the log.
-struct NewHandler {
+struct Made {
     CompletionHandler* handler = nullptr;
     std::string ftmLine;
-    NewHandler()
-    {
-        StderrCapture capture;
-        handler = new CompletionHandler();
-        ftmLine = capture.Finish();
-    }
 };
+
+Made NewHandler()
+{
+    Made made;
+    StderrCapture capture;
+    made.handler = new CompletionHandler();
+    made.ftmLine = capture.Finish();
+    return made;
+}
 
 class CompletionHandlerTest : public testing::Test {
 protected:
@@ -45,7 +48,7 @@ protected:
         made_ = NewHandler();
         return made_.handler;
     }
-    NewHandler made_;
+    Made made_;
 };
 
 TEST_F(CompletionHandlerTest, ConstructionWritesTheMarshalerLineAndStartsAtOne)
