@@ -178,11 +178,12 @@ public:
         if (session_->Lost()) {
             return AUDCLNT_E_DEVICE_INVALIDATED;
         }
+        // The clock starts first: the wait for the server's lock must not show as missing time.
+        capture_.Start();
         if (!tapping_) {
             session_->StartTapping();
             tapping_ = true;
         }
-        capture_.Start();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Stop() override

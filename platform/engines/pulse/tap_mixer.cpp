@@ -30,6 +30,9 @@ void TapMixer::Push(uint64_t id, const float* frames, size_t count)
         return;
     }
     Tap& tap = *found->second;
+    if (tap.pushes++ > 0) {
+        tap.burst = std::max(tap.burst, std::min<size_t>(count, kMaxPrimeFrames));
+    }
     if (count > kTapCapacityFrames) { // keep the newest
         if (frames != nullptr) {
             frames += (count - kTapCapacityFrames) * kMixChannels;
@@ -64,7 +67,7 @@ bool TapMixer::Mix(float* out, size_t count)
     for (auto& entry : taps_) {
         Tap& tap = *entry.second;
         if (!tap.primed) {
-            if (tap.queued < kPrimeFrames) {
+            if (tap.queued < tap.Prime()) {
                 continue;
             }
             tap.primed = true;
@@ -83,9 +86,11 @@ bool TapMixer::Mix(float* out, size_t count)
         tap.queued -= take;
         contributed = contributed || take > 0;
         if (take < count) {
-            tap.primed = false; // ran dry: padded with silence, primes again
-        } else if (tap.queued > kTrimAboveFrames) {
-            const size_t drop = tap.queued - kPrimeFrames; // backed up: the oldest go
+            // Ran dry: only the missing frames are padded, which delays the tap by as much and
+            // so gives it that much more cushion; the trim bound widens with it.
+            tap.dryRuns += 1;
+        } else if (tap.queued > tap.TrimAbove()) {
+            const size_t drop = tap.queued - tap.Prime(); // backed up: the oldest go
             tap.head = (tap.head + drop) % kTapCapacityFrames;
             tap.queued -= drop;
         }

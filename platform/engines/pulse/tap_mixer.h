@@ -1,9 +1,12 @@
 // Sums the taps (one per captured playback stream) onto one timeline, packet by packet. The
-// taps' monitors deliver in bursts; each tap has a bounded queue that is primed before it plays,
-// padded when it runs dry and trimmed when it backs up, so the output clock never drifts.
+// taps' monitors deliver in bursts (PulseAudio: a few ms; PipeWire: its quantum, often 21 ms);
+// each tap has a bounded queue that is primed before it plays (one packet plus its largest
+// delivery), padded when it runs dry and trimmed when it backs up beyond a bound that widens each
+// time it ran dry, so the output clock never drifts.
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -13,8 +16,7 @@
 inline constexpr uint32_t kMixChannels = 2;
 inline constexpr uint32_t kMixRate = 48000;
 inline constexpr uint32_t kPacketFrames = 480;                  // 10 ms
-inline constexpr uint32_t kPrimeFrames = 480;                   // queued before a tap plays
-inline constexpr uint32_t kTrimAboveFrames = 4 * kPacketFrames; // a backed-up tap is cut back to kPrimeFrames
+inline constexpr uint32_t kMaxPrimeFrames = 4800;               // 100 ms
 inline constexpr uint32_t kTapCapacityFrames = 48000 / 5;       // 200 ms
 
 class TapMixer {
@@ -33,6 +35,11 @@ private:
         size_t head = 0;   // first queued frame
         size_t queued = 0; // frames
         bool primed = false;
+        size_t pushes = 0;
+        size_t burst = 0;  // largest delivery after the first (which may carry a backlog)
+        size_t dryRuns = 0;
+        size_t Prime() const { return std::min<size_t>(kMaxPrimeFrames, kPacketFrames * (1 + dryRuns) + burst); }
+        size_t TrimAbove() const { return 2 * Prime() + kPacketFrames; }
     };
     std::mutex mutex_;
     uint64_t nextId_ = 1;
