@@ -5,7 +5,11 @@
 // sample stream) pointed at the target. Reports therefore go to standard error.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -80,6 +84,24 @@ bool EndOfRunWasClean(benchmark::State& state)
         return false;
     }
     return true;
+}
+
+// HARKWIRE_BENCH_SMOKE=1: every figure in a tiny form (a run that only shows the figures come out).
+bool Smoke()
+{
+    const char* text = std::getenv("HARKWIRE_BENCH_SMOKE");
+    return text != nullptr && std::string(text) == "1";
+}
+
+// Seconds of audio per real-time run.
+int RealtimeSeconds()
+{
+    return Smoke() ? 1 : 20;
+}
+
+double Seconds(std::chrono::steady_clock::duration span)
+{
+    return std::chrono::duration<double>(span).count();
 }
 
 // The baseline: one write() per packet of the same size, straight to the descriptor.
@@ -191,6 +213,53 @@ private:
     std::vector<BYTE> buffer_;
 };
 
+// Plain loop and bare pump in alternating rounds of the same bytes, so that a change in the
+// machine's load hits both alike; the ratio is the median of the rounds' ratios.
+void Interleaved(benchmark::State& state, Target target, UINT32 frames)
+{
+    const WAVEFORMATEX format = CaptureFormat();
+    const uint64_t packets = PacketsPerRun(frames);
+    const double bytes = static_cast<double>(packets * frames * kBlockAlign);
+    const std::vector<uint8_t> packet(size_t{frames} * kBlockAlign, 0xBB);
+    const int fd = g_targetFd[target];
+    PointSampleStreamAt(target);
+    std::vector<double> ratios;
+    double plainSeconds = 0, pumpSeconds = 0;
+    for (auto _ : state) {
+        double plain = 0, pump = 0;
+        for (int half = 0; half < 2; ++half) {
+            // Alternate which goes first.
+            const bool plainNow = (half == 0) == (ratios.size() % 2 == 0);
+            const auto start = std::chrono::steady_clock::now();
+            if (plainNow) {
+                for (uint64_t i = 0; i < packets; ++i) {
+                    WriteAll(fd, packet.data(), packet.size());
+                }
+                plain = Seconds(std::chrono::steady_clock::now() - start);
+            } else {
+                BareCaptureClient client(frames, packets);
+                RunCapturePump(&client, format);
+                pump = Seconds(std::chrono::steady_clock::now() - start);
+            }
+        }
+        if (!EndOfRunWasClean(state)) {
+            break;
+        }
+        plainSeconds += plain;
+        pumpSeconds += pump;
+        ratios.push_back(plain / pump);
+    }
+    if (ratios.empty()) {
+        return;
+    }
+    std::sort(ratios.begin(), ratios.end());
+    state.counters["plain_MBps"] = bytes * static_cast<double>(ratios.size()) / plainSeconds / 1e6;
+    state.counters["pump_MBps"] = bytes * static_cast<double>(ratios.size()) / pumpSeconds / 1e6;
+    state.counters["ratio_median_pct"] = 100.0 * ratios[ratios.size() / 2];
+    state.counters["ratio_min_pct"] = 100.0 * ratios.front();
+    state.counters["ratio_max_pct"] = 100.0 * ratios.back();
+}
+
 void PumpBare(benchmark::State& state, Target target, UINT32 frames)
 {
     const WAVEFORMATEX format = CaptureFormat();
@@ -204,6 +273,101 @@ void PumpBare(benchmark::State& state, Target target, UINT32 frames)
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * packets * frames * kBlockAlign));
+}
+
+// The same, with packets of 480 frames coming due in real time at 48 kHz: the pump's own CPU time
+// per second of audio (idle polls, the writes and flushes to the pipe), with no engine cost at all.
+class RealtimeBareCaptureClient final : public IAudioCaptureClient {
+public:
+    RealtimeBareCaptureClient(uint64_t packets)
+        : left_(packets), buffer_(size_t{kFrames} * kBlockAlign, 0xBB), start_(std::chrono::steady_clock::now())
+    {
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override
+    {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override
+    {
+        if (left_ == 0) {
+            *frames = 0;
+            return AUDCLNT_E_SERVICE_NOT_RUNNING;
+        }
+        const auto elapsed = std::chrono::steady_clock::now() - start_;
+        const uint64_t due = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()) * 48 / 1000;
+        *frames = due >= position_ + kFrames ? kFrames : 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64*, UINT64*) override
+    {
+        *data = buffer_.data();
+        *frames = kFrames;
+        *flags = left_ % kSilentEvery == 0 ? AUDCLNT_BUFFERFLAGS_SILENT : 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override
+    {
+        position_ += frames;
+        --left_;
+        return S_OK;
+    }
+
+private:
+    static constexpr UINT32 kFrames = 480;
+    uint64_t left_;
+    uint64_t position_ = 0;
+    std::vector<BYTE> buffer_;
+    std::chrono::steady_clock::time_point start_;
+};
+
+double ProcessCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+
+void PumpBareRealtime(benchmark::State& state)
+{
+    const WAVEFORMATEX format = CaptureFormat();
+    const uint64_t packets = static_cast<uint64_t>(RealtimeSeconds()) * 100;
+    PointSampleStreamAt(kPipe);
+    double cpu = 0;
+    for (auto _ : state) {
+        RealtimeBareCaptureClient client(packets);
+        const double before = ProcessCpuSeconds();
+        RunCapturePump(&client, format);
+        cpu += ProcessCpuSeconds() - before;
+        if (!EndOfRunWasClean(state)) {
+            break;
+        }
+    }
+    const double audio = static_cast<double>(state.iterations() * packets) * 0.01;
+    state.counters["audio_s"] = audio;
+    state.counters["cpu_ms_per_audio_s"] = 1000.0 * cpu / audio;
+    state.counters["core_percent"] = 100.0 * cpu / audio;
+}
+
+// The floor under that figure: nothing but the idle poll's Sleep, for as long, CPU per second.
+void IdlePollFloor(benchmark::State& state)
+{
+    const auto length = std::chrono::seconds(RealtimeSeconds());
+    double cpu = 0, wall = 0;
+    for (auto _ : state) {
+        const double before = ProcessCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start < length) {
+            Sleep(kIdlePollMilliseconds);
+        }
+        cpu += ProcessCpuSeconds() - before;
+        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    state.counters["cpu_ms_per_s"] = 1000.0 * cpu / wall;
+    state.counters["core_percent"] = 100.0 * cpu / wall;
 }
 
 // The scripted engine alone, nothing written: what its delivery costs per byte.
@@ -250,6 +414,21 @@ public:
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
+            const auto median = run.counters.find("ratio_median_pct");
+            if (!run.error_occurred && median != run.counters.end()) {
+                char line[300];
+                snprintf(line, sizeof line,
+                         "RATIO-INTERLEAVED %s rounds=%lld plain=%.1f MB/s pump=%.1f MB/s ratio_median=%.1f%% "
+                         "ratio_range=%.1f..%.1f%%\n",
+                         run.benchmark_name().c_str(), static_cast<long long>(run.iterations),
+                         run.counters.at("plain_MBps").value, run.counters.at("pump_MBps").value, median->second.value,
+                         run.counters.at("ratio_min_pct").value, run.counters.at("ratio_max_pct").value);
+                interleaved_.push_back(line);
+            }
+            const auto core = run.counters.find("core_percent");
+            if (!run.error_occurred && core != run.counters.end()) {
+                cpu_[run.benchmark_name()] = core->second.value;
+            }
             const auto rate = run.counters.find("bytes_per_second");
             if (run.error_occurred || rate == run.counters.end()) {
                 continue;
@@ -280,11 +459,22 @@ public:
                 }
             }
         }
+        for (const std::string& line : interleaved_) {
+            out << line;
+        }
+        for (const auto& [name, percent] : cpu_) {
+            char line[200];
+            snprintf(line, sizeof line, "CPU-INPROCESS %s core_percent=%.4f cpu_ms_per_s=%.3f\n", name.c_str(), percent,
+                     10.0 * percent);
+            out << line;
+        }
         out.flush();
     }
 
 private:
     std::map<std::string, double> rates_;
+    std::map<std::string, double> cpu_;
+    std::vector<std::string> interleaved_;
 };
 
 } // namespace
@@ -324,10 +514,31 @@ int main(int argc, char** argv)
                 ->UseRealTime()
                 ->Unit(benchmark::kMillisecond);
         }
+        for (const auto& [target, label] : targets) {
+            const std::string shape = std::string(label) + "/" + std::to_string(frames);
+            benchmark::RegisterBenchmark(("interleaved/" + shape).c_str(), Interleaved, target, frames)
+                ->Iterations(Smoke() ? 2 : 40)
+                ->Repetitions(1)
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond);
+        }
         benchmark::RegisterBenchmark(("engine_only/" + std::to_string(frames)).c_str(), EngineOnly, frames)
             ->UseRealTime()
             ->Unit(benchmark::kMillisecond);
     }
+
+    // Real-time rows: one long run each, never repeated.
+    benchmark::RegisterBenchmark("pump_bare_realtime/pipe/480", PumpBareRealtime)
+        ->Iterations(1)
+        ->Repetitions(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kSecond);
+
+    benchmark::RegisterBenchmark("idle_poll_floor", IdlePollFloor)
+        ->Iterations(1)
+        ->Repetitions(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kSecond);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {

@@ -25,7 +25,7 @@ done
 if [ "$do_build" = 1 ]; then
   cd "$root"
   [ -f "$build/build.ninja" ] || cmake --preset host >/dev/null
-  cmake --build "$build" -j2 --target harkwire_scripted bench_pump bench_process >/dev/null
+  cmake --build "$build" -j2 --target harkwire harkwire_scripted bench_pump bench_process >/dev/null
 fi
 scripted="$build/harkwire_scripted"
 tmp="$(mktemp -d "${TMPDIR:-/tmp}/harkwire-bench.XXXXXX")"
@@ -35,6 +35,7 @@ export TMPDIR="$tmp"
 if [ "$smoke" = 1 ]; then
   pump_args=(--benchmark_min_time=0.01)
   start_runs=3; stop_runs=3; capture_s=1; callgrind_s=1
+  export HARKWIRE_BENCH_SMOKE=1
 else
   pump_args=(--benchmark_min_time=0.5 --benchmark_repetitions=3 --benchmark_report_aggregates_only=true)
   start_runs=50; stop_runs=100; capture_s=60; callgrind_s=20
