@@ -48,25 +48,33 @@ std::vector<float> Left(const std::string& bytes, double from, double to)
     return left;
 }
 
-// Goertzel: the power of one frequency in the samples, in dB (relative; -300 for none).
+// Goertzel over Hann-windowed blocks of 40 ms, powers summed: the power of one frequency in dB
+// (relative; -300 for none). Summing per block keeps a phase jump (a padded gap) from cancelling
+// the tone, and the window keeps a neighbouring tone's leakage far below the 30 dB margins.
+constexpr size_t kBlock = 1920;
+
 double PowerDb(const std::vector<float>& samples, double frequency)
 {
     const double coefficient = 2.0 * std::cos(2.0 * M_PI * frequency / kRate);
-    double s1 = 0, s2 = 0;
-    for (float x : samples) {
-        const double s0 = x + coefficient * s1 - s2;
-        s2 = s1;
-        s1 = s0;
+    double total = 0;
+    for (size_t start = 0; start + kBlock <= samples.size(); start += kBlock) {
+        double s1 = 0, s2 = 0;
+        for (size_t i = 0; i < kBlock; ++i) {
+            const double hann = 0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / (kBlock - 1));
+            const double s0 = samples[start + i] * hann + coefficient * s1 - s2;
+            s2 = s1;
+            s1 = s0;
+        }
+        total += s1 * s1 + s2 * s2 - coefficient * s1 * s2;
     }
-    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
-    return power > 1e-30 ? 10.0 * std::log10(power) : -300.0;
+    return total > 1e-30 ? 10.0 * std::log10(total) : -300.0;
 }
 
-// The power of a full-scale-0.3 tone over the same window: what a captured tone comes close to.
+// The same measure for a steady tone of amplitude 0.3 (the players' level) over the window.
 double ReferenceDb(size_t samples)
 {
-    const double amplitude = 0.3 * static_cast<double>(samples) / 2.0;
-    return 10.0 * std::log10(amplitude * amplitude);
+    const double perBlock = 0.3 * static_cast<double>(kBlock) / 4.0; // amplitude x N/2 x Hann's gain 1/2
+    return 10.0 * std::log10(static_cast<double>(samples / kBlock) * perBlock * perBlock);
 }
 
 struct Capture {
