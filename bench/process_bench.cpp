@@ -357,8 +357,8 @@ int Capture(const std::string& binary, int seconds)
 
 // The click: after a lead-in of silence long enough for both captures to attach, 2 ms at 0.9 of
 // full scale. 16-bit stereo at 48 kHz, fed to the player in real time, 10 ms at a time, so that the
-// moment the click is written is the moment it enters the server (give or take the player's
-// 10 ms buffer) rather than whenever the server chose to read ahead.
+// moment the click is written is close to the moment it enters the server (the player's 10 ms
+// buffer and the pipe's one page at most) rather than whenever the server chose to read ahead.
 constexpr int kLeadChunks = 100;  // 1 s
 constexpr int kTailChunks = 30;
 constexpr size_t kChunkFrames = 480;
@@ -374,11 +374,13 @@ Clock::time_point FeedClick(int fd, Clock::time_point start)
     for (int chunk = 0; chunk < kLeadChunks + 1 + kTailChunks; ++chunk) {
         std::this_thread::sleep_until(start + std::chrono::milliseconds(10 * chunk));
         const std::vector<int16_t>& samples = chunk == kLeadChunks ? click : silence;
-        if (chunk == kLeadChunks) {
-            clicked = Clock::now();
-        }
         if (write(fd, samples.data(), samples.size() * 2) != static_cast<ssize_t>(samples.size() * 2)) {
             break;
+        }
+        // Taken once the write has returned: the click is then in the player's hands or in the
+        // one-page pipe ahead of it, no further back.
+        if (chunk == kLeadChunks) {
+            clicked = Clock::now();
         }
     }
     return clicked;
@@ -461,6 +463,8 @@ int Click(const std::string& binary, int runs)
             perror("pipe");
             return 1;
         }
+        // One page (about 21 ms of audio), so a player that reads late cannot hide a backlog in it.
+        fcntl(feed[1], F_SETPIPE_SZ, 4096);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, feed[0], 0);
