@@ -162,7 +162,10 @@ public:
         const auto start = std::chrono::steady_clock::now();
         ProcessResult result = RunProcess(spec);
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        record = Lines(ReadFile(dir_ + "/record.txt"));
+        // The DLL's C run time writes the record in text mode.
+        std::string text = ReadFile(dir_ + "/record.txt");
+        std::erase(text, '\r');
+        record = Lines(text);
         return result;
     }
 
