@@ -111,7 +111,10 @@ bool AudioServer::Start()
         return false;
     }
     if (kind_ == ServerKind::PipeWire) {
-        ProcessResult loaded = Pactl({"load-module", "module-null-sink", "sink_name=null"}, Env());
+        // pipewire-pulse answers before it can load modules ("Not supported" for a moment).
+        ProcessResult loaded;
+        WaitFor([&] { return (loaded = Pactl({"load-module", "module-null-sink", "sink_name=null"}, Env())).status == 0; },
+                std::chrono::milliseconds(5000));
         ProcessResult set = Pactl({"set-default-sink", "null"}, Env());
         if (loaded.status != 0 || set.status != 0) {
             why_ = "pactl could not add the null sink: " + loaded.err + set.err;

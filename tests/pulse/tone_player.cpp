@@ -1,6 +1,8 @@
 // A small playback client for the tests: plays a sine tone (after an optional lead of silence)
-// at low latency, and prints "ONSET <CLOCK_MONOTONIC ns>" when the first tone frame is written.
-// Usage: tone_player <frequency Hz> <tone seconds> [lead seconds]
+// and prints "ONSET <CLOCK_MONOTONIC ns>" when the first tone frame is written. The server buffer
+// is 50 ms unless given: small enough to start at once, large enough not to run dry on a busy
+// machine (a player's own dropouts would show in the capture).
+// Usage: tone_player <frequency Hz> <tone seconds> [lead seconds] [buffer ms]
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,11 +21,12 @@ int main(int argc, char** argv)
     const double frequency = std::atof(argv[1]);
     const double seconds = std::atof(argv[2]);
     const double lead = argc > 3 ? std::atof(argv[3]) : 0.0;
+    const unsigned bufferMs = argc > 4 ? static_cast<unsigned>(std::atoi(argv[4])) : 50;
     const unsigned rate = 48000;
     const pa_sample_spec spec = {PA_SAMPLE_FLOAT32LE, rate, 2};
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = 480 * 8; // 10 ms, so a write returns close to when it plays
+    attr.tlength = bufferMs * 48 * 8; // a write returns about this long before it plays
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = static_cast<uint32_t>(-1);

@@ -85,14 +85,16 @@ bool TapMixer::Mix(float* out, size_t count)
         }
         tap.queued -= take;
         contributed = contributed || take > 0;
-        if (take < count) {
-            // Ran dry: only the missing frames are padded, which delays the tap by as much and
-            // so gives it that much more cushion; the trim bound widens with it.
-            tap.dryRuns += 1;
-        } else if (tap.queued > tap.TrimAbove()) {
-            const size_t drop = tap.queued - tap.Prime(); // backed up: the oldest go
-            tap.head = (tap.head + drop) % kTapCapacityFrames;
-            tap.queued -= drop;
+        // Ran dry: only the missing frames are padded (they stay silence in `out`).
+        tap.lowWater = take < count ? 0 : std::min(tap.lowWater, tap.queued);
+        if (++tap.packets == kTrimWindowPackets) {
+            if (tap.lowWater > kSpareFrames) { // more delay than the jitter needs: the oldest go
+                const size_t drop = tap.lowWater - kSpareFrames;
+                tap.head = (tap.head + drop) % kTapCapacityFrames;
+                tap.queued -= drop;
+            }
+            tap.packets = 0;
+            tap.lowWater = SIZE_MAX;
         }
     }
     return contributed;

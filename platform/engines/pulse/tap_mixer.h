@@ -1,8 +1,8 @@
 // Sums the taps (one per captured playback stream) onto one timeline, packet by packet. The
 // taps' monitors deliver in bursts (PulseAudio: a few ms; PipeWire: its quantum, often 21 ms);
 // each tap has a bounded queue that is primed before it plays (one packet plus its largest
-// delivery), padded when it runs dry and trimmed when it backs up beyond a bound that widens each
-// time it ran dry, so the output clock never drifts.
+// delivery), padded by what is missing when it runs dry, and cut back when over half a second it
+// never fell below a few ms: the output clock never drifts and the tap's delay follows its jitter.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +17,8 @@ inline constexpr uint32_t kMixChannels = 2;
 inline constexpr uint32_t kMixRate = 48000;
 inline constexpr uint32_t kPacketFrames = 480;                  // 10 ms
 inline constexpr uint32_t kMaxPrimeFrames = 4800;               // 100 ms
+inline constexpr uint32_t kSpareFrames = 240;                   // kept above the low-water mark
+inline constexpr uint32_t kTrimWindowPackets = 50;              // 0.5 s
 inline constexpr uint32_t kTapCapacityFrames = 48000 / 5;       // 200 ms
 
 class TapMixer {
@@ -37,9 +39,9 @@ private:
         bool primed = false;
         size_t pushes = 0;
         size_t burst = 0;  // largest delivery after the first (which may carry a backlog)
-        size_t dryRuns = 0;
-        size_t Prime() const { return std::min<size_t>(kMaxPrimeFrames, kPacketFrames * (1 + dryRuns) + burst); }
-        size_t TrimAbove() const { return 2 * Prime() + kPacketFrames; }
+        size_t lowWater = SIZE_MAX; // the least left after a packet, this window
+        size_t packets = 0;         // packets mixed in this window
+        size_t Prime() const { return std::min<size_t>(kMaxPrimeFrames, kPacketFrames + burst); }
     };
     std::mutex mutex_;
     uint64_t nextId_ = 1;
