@@ -14,16 +14,18 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 
+// Never destroyed: a signal that comes while the process exits still reaches the dispatcher, which
+// must not find the list already torn down by the static destructors.
 std::mutex& RoutinesLock()
 {
-    static std::mutex lock;
-    return lock;
+    static std::mutex* lock = new std::mutex;
+    return *lock;
 }
 
 std::vector<PHANDLER_ROUTINE>& Routines()
 {
-    static std::vector<PHANDLER_ROUTINE> routines;
-    return routines;
+    static auto* routines = new std::vector<PHANDLER_ROUTINE>;
+    return *routines;
 }
 
 DWORD ControlTypeOf(int signal)
