@@ -1,7 +1,10 @@
 #include "tests/reliability/scripted_run.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <csignal>
 #include <filesystem>
+#include <thread>
 #include <sstream>
 
 std::string StreamChecksum::Hex() const
@@ -35,6 +38,30 @@ DeliveredLine LastDelivered(const std::string& record)
     return delivered;
 }
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+void SendBurst(pid_t pid, const std::vector<int>& signals)
+{
+    for (int s : signals) {
+        kill(pid, s);
+        if (kThreadSanitizer) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+bool UnderSanitizer()
+{
+    return kThreadSanitizer || kAddressSanitizer;
+}
+
 std::string ScriptedBinary()
 {
     return HARKWIRE_SCRIPTED_PATH;
@@ -52,6 +79,11 @@ ScriptedRun RunScripted(const std::string& script, ProcessSpec spec, std::vector
     spec.argv.insert(spec.argv.end(), args.begin(), args.end());
     spec.env["HARKWIRE_ENGINE_SCRIPT"] = scriptPath;
     spec.env["HARKWIRE_ENGINE_RECORD"] = recordPath;
+    // The tool keeps its handler and library to the end by design, which LeakSanitizer would report;
+    // ThreadSanitizer's default pause at exit would hide how soon the tool ends.
+    spec.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
+    const char* tsan = std::getenv("TSAN_OPTIONS");
+    spec.env["TSAN_OPTIONS"] = std::string(tsan != nullptr ? tsan : "halt_on_error=1") + ":atexit_sleep_ms=0";
     spec.discardOut = true;
     spec.onOut = [&run](const char* bytes, size_t count) { run.out.Add(bytes, count); };
     run.result = RunProcess(spec);

@@ -18,7 +18,7 @@ void ExpectQuietEndWithEverythingDelivered(const ScriptedRun& run)
 {
     ASSERT_FALSE(run.result.timedOut) << run.result.err;
     EXPECT_EQ(run.result.signal, 0);
-    EXPECT_EQ(run.result.status, 0);
+    EXPECT_EQ(run.result.status, 0) << run.result.err;
     EXPECT_EQ(run.result.err.find("[err]"), std::string::npos) << run.result.err;
     const DeliveredLine delivered = LastDelivered(run.record);
     ASSERT_TRUE(delivered.found) << run.record;
@@ -49,7 +49,7 @@ TEST_P(SigintStorm, HundredSigintsEndTheRunOnceWithNothingLost)
         spec.whileRunning = [&](pid_t pid, const auto&, const auto& outBytes) {
             if (!WaitFor([&] { return outBytes() > static_cast<size_t>(round) * 4000; }, milliseconds(5000))) return;
             firstSent = Clock::now();
-            for (int i = 0; i < 100; ++i) kill(pid, SIGINT);
+            SendBurst(pid, std::vector<int>(100, SIGINT));
         };
         const ScriptedRun run = RunScripted(GetParam().script, spec);
         ExpectQuietEndWithEverythingDelivered(run);
@@ -116,7 +116,7 @@ TEST(StopDuringActivation, SigtermAndStormsWhileActivationWaits)
             spec.whileRunning = [&](pid_t pid, const auto& err, const auto&) {
                 if (!WaitFor([&] { return err().find("[act] ") != std::string::npos; }, milliseconds(5000))) return;
                 sent = Clock::now();
-                for (int s : burst.signals) kill(pid, s);
+                SendBurst(pid, burst.signals);
             };
             const ScriptedRun run = RunScripted("complete-after 500\npace realtime\npacket 480 x 1000\n", spec);
             ExpectQuietEndWithEverythingDelivered(run);
