@@ -251,8 +251,15 @@ int Stop(const std::string& binary, int runs, bool draining)
         }
         Sink* sink = draining ? new Sink(child.out) : nullptr;
         if (sink != nullptr) {
-            while (sink->Bytes() < (1u << 20)) {
+            const Clock::time_point waitStart = Clock::now();
+            while (sink->Bytes() < (1u << 20) && Clock::now() - waitStart < std::chrono::seconds(20)) {
                 std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+            if (sink->Bytes() < (1u << 20)) {
+                fprintf(stderr, "stop: no samples came while draining\n");
+                kill(child.pid, SIGKILL);
+                waitpid(child.pid, nullptr, 0);
+                return 1;
             }
         }
         // A random phase against the 5 ms idle poll.

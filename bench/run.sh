@@ -61,7 +61,7 @@ if command -v valgrind >/dev/null; then
   HARKWIRE_ENGINE_SCRIPT="$tmp/realtime.script" valgrind --tool=callgrind --callgrind-out-file="$tmp/callgrind.out" \
     "$scripted" 1234 >"$tmp/callgrind.samples" 2>"$tmp/callgrind.err" || true
   bytes=$(stat -c %s "$tmp/callgrind.samples")
-  callgrind_annotate --inclusive=yes --threshold=100 "$tmp/callgrind.out" >"$tmp/annotate.txt" 2>/dev/null
+  callgrind_annotate --inclusive=yes --threshold=100 "$tmp/callgrind.out" >"$tmp/annotate.txt" 2>/dev/null || true
   # Inclusive instruction counts: the whole process, the pump, and the scripted engine's delivery.
   ir_of() { awk -v pat="$1" 'index($0, pat) { gsub(",", "", $1); print $1; exit }' "$tmp/annotate.txt"; }
   total=$(awk '/PROGRAM TOTALS/ { gsub(",", "", $1); print $1; exit }' "$tmp/annotate.txt")
