@@ -23,6 +23,14 @@ using std::chrono::milliseconds;
 
 constexpr double kRate = 48000.0;
 constexpr size_t kPacketFrames = 480;
+// The byte count may trail the clock by one packet; the measurement adds 480 frames (10 ms) of
+// slack: the pump's 5 ms idle poll and the ~2 ms polls that see the FORMAT line and read the pipe.
+// Under ThreadSanitizer both processes run many times slower, and the readers lag by up to 100 ms.
+#if defined(__SANITIZE_THREAD__)
+constexpr double kClockToleranceFrames = 2.0 * kPacketFrames + 4800;
+#else
+constexpr double kClockToleranceFrames = 2.0 * kPacketFrames;
+#endif
 const char kNoServerLine[] = "[err] GetActivateResult: hr=0x00000000 result=0x88890010\n";
 
 ServerKind Kind()
@@ -169,7 +177,20 @@ protected:
     pid_t Tone(double hz, double seconds) { return Play({Player(), std::to_string(hz), std::to_string(seconds)}); }
     // A shell that starts players as its children (not exec'd in its place: the `wait`).
     pid_t Shell(const std::string& script) { return Play({"/bin/sh", "-c", script + "; wait"}); }
+    // A shell that runs `script` only once Go() is called: once the capture runs, however slow
+    // harkwire is to start (as under a sanitizer).
+    pid_t ShellOnGo(const std::string& script)
+    {
+        go_ = server_->Dir() + "/go-" + std::to_string(++goCount_);
+        return Shell("while [ ! -e " + go_ + " ]; do sleep 0.01; done; " + script);
+    }
+    std::function<void()> Go()
+    {
+        return [this] { WriteFile(go_, ""); };
+    }
     std::string Tp() const { return Player(); }
+    std::string go_;
+    int goCount_ = 0;
 
     static AudioServer* server_;
     static bool ready_;
@@ -208,45 +229,40 @@ TEST_F(PulseCapture, ModeSelectsTheTargetTreeOrEverythingElse)
 // The target is a shell; its child starts playing after the capture has begun and is caught.
 TEST_F(PulseCapture, ChildStartedLaterIsCaptured)
 {
-    Tone(1000, 2.5); // not of the tree
-    const pid_t shell = Shell("sleep 0.4; " + Tp() + " 700 1.5");
-    Capture capture = RunCapture(shell, "include", 1.6);
+    Tone(3000, 2.5); // not of the tree; far from 700 Hz, so a gap's splatter is not taken for it
+    const pid_t shell = ShellOnGo("sleep 0.4; " + Tp() + " 700 1.5");
+    Capture capture = RunCapture(shell, "include", 1.6, SIGINT, Go());
     ASSERT_TRUE(capture.sawFormat) << capture.result.err;
     const std::vector<float> late = Left(capture.result.out, 0.9, 1.5);
     EXPECT_GT(PowerDb(late, 700), ReferenceDb(late.size()) - 3.0);
-    EXPECT_GE(PowerDb(late, 700) - PowerDb(late, 1000), 30.0);
+    EXPECT_GE(PowerDb(late, 700) - PowerDb(late, 3000), 30.0);
 }
 
 // Two streams of the tree are summed sample by sample; the second joins while the capture runs.
 TEST_F(PulseCapture, StreamsOfTheTreeAreSummedAndJoinLater)
 {
-    const pid_t shell = Shell(Tp() + " 500 2.5 & sleep 0.8; " + Tp() + " 900 1.5");
-    std::this_thread::sleep_for(milliseconds(100));
-    Capture capture = RunCapture(shell, "include", 1.8);
+    const pid_t shell = ShellOnGo(Tp() + " 500 2.5 & sleep 0.8; " + Tp() + " 2500 1.5");
+    Capture capture = RunCapture(shell, "include", 2.0, SIGINT, Go());
     ASSERT_TRUE(capture.sawFormat) << capture.result.err;
-    const std::vector<float> early = Left(capture.result.out, 0.1, 0.5);
-    const std::vector<float> both = Left(capture.result.out, 1.2, 1.7);
+    const std::vector<float> early = Left(capture.result.out, 0.3, 0.7);
+    const std::vector<float> both = Left(capture.result.out, 1.3, 1.9);
     EXPECT_GT(PowerDb(early, 500), ReferenceDb(early.size()) - 3.0);
-    EXPECT_GE(PowerDb(early, 500) - PowerDb(early, 900), 30.0) << "the second stream has not started yet";
+    EXPECT_GE(PowerDb(early, 500) - PowerDb(early, 2500), 30.0) << "the second stream has not started yet";
     EXPECT_GT(PowerDb(both, 500), ReferenceDb(both.size()) - 3.0);
-    EXPECT_GT(PowerDb(both, 900), ReferenceDb(both.size()) - 3.0);
-    // Summed, not averaged or clipped: the peak reaches the sum of both amplitudes.
-    float peak = 0;
-    for (float x : both) {
-        peak = std::max(peak, std::fabs(x));
-    }
-    EXPECT_GT(peak, 0.55f);
-    EXPECT_LT(peak, 0.61f);
+    EXPECT_GT(PowerDb(both, 2500), ReferenceDb(both.size()) - 3.0);
+    // Both at full level at once: summed, not averaged (each would be 6 dB down) nor one
+    // stream written over the other.
 }
 
-// When the target ends, the capture goes on as silence at the real-time rate.
+// When the target ends, the capture goes on as silence at the real-time rate. The target (a
+// shell) plays only once the capture runs, so a slow start of harkwire cannot miss the tone.
 TEST_F(PulseCapture, TargetExitingLeavesSilenceThatRuns)
 {
-    const pid_t target = Tone(600, 0.4);
-    Capture capture = RunCapture(target, "include", 1.6);
+    const pid_t target = ShellOnGo(Tp() + " 600 0.4");
+    Capture capture = RunCapture(target, "include", 1.6, SIGINT, Go());
     ASSERT_TRUE(capture.sawFormat) << capture.result.err;
     EXPECT_EQ(capture.result.status, 0);
-    const std::vector<float> start = Left(capture.result.out, 0.0, 0.3);
+    const std::vector<float> start = Left(capture.result.out, 0.15, 0.4);
     EXPECT_GT(PowerDb(start, 600), ReferenceDb(start.size()) - 6.0);
     const std::vector<float> after = Left(capture.result.out, 0.8, 1.5);
     ASSERT_GT(after.size(), 30000u);
@@ -254,12 +270,11 @@ TEST_F(PulseCapture, TargetExitingLeavesSilenceThatRuns)
         ASSERT_EQ(x, 0.0f);
     }
     const double frames = static_cast<double>(capture.measuredBytes) / 8.0;
-    EXPECT_NEAR(frames, kRate * capture.measuredSeconds, 2.0 * kPacketFrames);
+    EXPECT_NEAR(frames, kRate * capture.measuredSeconds, kClockToleranceFrames);
 }
 
 // SIGINT and SIGTERM end the run with status 0 and every byte written; the byte count follows the
-// clock. Tolerance: one packet (480 frames) plus 480 frames (10 ms) of measurement slack, for
-// the pump's 5 ms idle poll and the ~2 ms polls that see the FORMAT line and read the pipe.
+// clock (tolerance: kClockToleranceFrames).
 TEST_F(PulseCapture, StopBySignalFlushesAndKeepsTime)
 {
     for (int stopSignal : {SIGINT, SIGTERM}) {
@@ -271,7 +286,7 @@ TEST_F(PulseCapture, StopBySignalFlushesAndKeepsTime)
         EXPECT_EQ(capture.result.out.size() % 8, 0u);
         EXPECT_EQ(capture.result.err.find("[err]"), std::string::npos) << capture.result.err;
         const double frames = static_cast<double>(capture.measuredBytes) / 8.0;
-        EXPECT_NEAR(frames, kRate * capture.measuredSeconds, 2.0 * kPacketFrames)
+        EXPECT_NEAR(frames, kRate * capture.measuredSeconds, kClockToleranceFrames)
             << capture.measuredBytes << " bytes in " << capture.measuredSeconds << " s";
         // Nothing is kept per packet: the resident size stays flat over 1.7 s of packets.
         EXPECT_LT(capture.rssEndKb - capture.rssStartKb, 512) << capture.rssStartKb << " -> " << capture.rssEndKb;

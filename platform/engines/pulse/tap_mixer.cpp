@@ -57,7 +57,6 @@ void TapMixer::Push(uint64_t id, const float* frames, size_t count)
         tail = (tail + piece) % kTapCapacityFrames;
     }
     tap.queued += count;
-    tap.arrived += count;
 }
 
 bool TapMixer::Mix(float* out, size_t count)
@@ -67,10 +66,6 @@ bool TapMixer::Mix(float* out, size_t count)
     bool contributed = false;
     for (auto& entry : taps_) {
         Tap& tap = *entry.second;
-        if (tap.pushes > 1) { // the first delivery may carry a backlog
-            tap.gust = std::max(tap.gust, tap.arrived);
-        }
-        tap.arrived = 0;
         if (!tap.primed) {
             if (tap.queued < tap.Prime()) {
                 continue;

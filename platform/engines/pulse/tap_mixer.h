@@ -1,7 +1,7 @@
 // Sums the taps (one per captured playback stream) onto one timeline, packet by packet. The
 // taps' monitors deliver in bursts (PulseAudio: a few ms; PipeWire: its quantum, often 21 ms);
 // each tap has a bounded queue that is primed before it plays (one packet plus its largest
-// delivery, or the most it got between two packets if more), padded by what is missing when it runs dry, and cut back when over half a second it
+// delivery), padded by what is missing when it runs dry, and cut back when over half a second it
 // never fell below a few ms: the output clock never drifts and the tap's delay follows its jitter.
 #pragma once
 
@@ -38,12 +38,10 @@ private:
         size_t queued = 0; // frames
         bool primed = false;
         size_t pushes = 0;
-        size_t burst = 0;   // largest delivery after the first (which may carry a backlog)
-        size_t arrived = 0; // frames pushed since the last packet
-        size_t gust = 0;    // most frames pushed between two packets (PipeWire hands out quanta in clusters)
+        size_t burst = 0; // largest delivery after the first (which may carry a backlog)
         size_t lowWater = SIZE_MAX; // the least left after a packet, this window
         size_t packets = 0;         // packets mixed in this window
-        size_t Prime() const { return std::min<size_t>(kMaxPrimeFrames, std::max(kPacketFrames + burst, gust)); }
+        size_t Prime() const { return std::min<size_t>(kMaxPrimeFrames, kPacketFrames + burst); }
     };
     std::mutex mutex_;
     uint64_t nextId_ = 1;
