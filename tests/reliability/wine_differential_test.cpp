@@ -3,7 +3,7 @@
 // numbers, mode words in mixed case), each given to both as UTF-8 argv, and the pid and mode of
 // their "[act]" lines compared. Wine's own audio stack is enough: the line comes before activation.
 //
-// CI runs HARKWIRE_WINE_DIFF_COUNT arguments (default 1200); the full form:
+// CI runs HARKWIRE_WINE_DIFF_COUNT arguments (default 1000); the full form:
 //   HARKWIRE_WINE_DIFF_COUNT=6000 ctest --test-dir build/host -R WineDifferential --output-on-failure
 // HARKWIRE_WINE_DIFF_SEED picks another set. Skipped when wine or build/windows/harkwire.exe is absent.
 #include <gtest/gtest.h>
@@ -199,7 +199,7 @@ TEST(WineDifferential, GeneratedArgumentsGiveTheSameActLineOnBothBuilds)
     const std::string dir = MakeTempDir("winediff");
     WriteFile(dir + "/script", "activate refuse 0x80070005\n");
 
-    const unsigned long count = EnvNumber("HARKWIRE_WINE_DIFF_COUNT", 1200);
+    const unsigned long count = EnvNumber("HARKWIRE_WINE_DIFF_COUNT", 1000);
     const unsigned long seed = EnvNumber("HARKWIRE_WINE_DIFF_SEED", 20261211);
     Generator generator(seed);
     std::vector<std::vector<std::string>> cases(count);
