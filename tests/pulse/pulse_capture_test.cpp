@@ -258,13 +258,13 @@ TEST_F(PulseCapture, StreamsOfTheTreeAreSummedAndJoinLater)
 // shell) plays only once the capture runs, so a slow start of harkwire cannot miss the tone.
 TEST_F(PulseCapture, TargetExitingLeavesSilenceThatRuns)
 {
-    const pid_t target = ShellOnGo(Tp() + " 600 0.4");
-    Capture capture = RunCapture(target, "include", 1.6, SIGINT, Go());
+    const pid_t target = ShellOnGo(Tp() + " 600 0.6");
+    Capture capture = RunCapture(target, "include", 1.8, SIGINT, Go());
     ASSERT_TRUE(capture.sawFormat) << capture.result.err;
     EXPECT_EQ(capture.result.status, 0);
-    const std::vector<float> start = Left(capture.result.out, 0.15, 0.4);
-    EXPECT_GT(PowerDb(start, 600), ReferenceDb(start.size()) - 6.0);
-    const std::vector<float> after = Left(capture.result.out, 0.8, 1.5);
+    const std::vector<float> start = Left(capture.result.out, 0.2, 0.5);
+    EXPECT_GT(PowerDb(start, 600), ReferenceDb(start.size()) - 3.0);
+    const std::vector<float> after = Left(capture.result.out, 1.0, 1.7);
     ASSERT_GT(after.size(), 30000u);
     for (float x : after) {
         ASSERT_EQ(x, 0.0f);
