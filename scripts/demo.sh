@@ -111,7 +111,7 @@ peak_db=$(awk -v p="$peak" 'BEGIN { if (p > 0) printf "%.1f", 20 * log(p) / log(
 dominant=$(sox "$wav" -n remix 1 stat -freq 2>&1 |
   awk 'NF == 2 && $1 ~ /^[0-9.]+$/ && $2 > best { best = $2; f = $1 } END { printf "%.0f", f }')
 step "wrote $wav"
-printf 'demo: captured %s s (%s frames), peak %s (%s dBFS), dominant frequency %s Hz (tone played: %s Hz)\n' \
+printf 'demo: captured %s s (%s frames), peak %s (%s dBFS), dominant frequency ~%s Hz (tone played: %s Hz)\n' \
   "$duration" "$((bytes / 8))" "$peak" "$peak_db" "$dominant" "$frequency"
 awk -v p="$peak" 'BEGIN { exit !(p > 0.01) }' || fail "the capture is silent: the tone did not reach it"
 step "done"
