@@ -148,7 +148,9 @@ Capture RunCapture(pid_t target, const char* mode, double seconds, int stopSigna
 void ExpectOnClock(const Capture& capture)
 {
     EXPECT_GE(capture.clockOffsetFrames, -(kPacketFrames + kClockSlackFrames));
-    EXPECT_LE(capture.clockOffsetFrames, kClockSlackFrames);
+    // Ahead of the clock only by how late the FORMAT line was seen: up to 24 ms was seen on this
+    // loaded two-core machine, so 30 ms.
+    EXPECT_LE(capture.clockOffsetFrames, kClockSlackFrames + 1440);
 }
 
 class PulseCapture : public ::testing::Test {
