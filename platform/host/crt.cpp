@@ -112,33 +112,33 @@ long CrtWcstol(const wchar_t* text, wchar_t** end, int base)
 // precision (also "*"), the size prefixes h, l, ll, I64, and the conversions d i u x X o c s p %.
 namespace {
 
-struct Spec {
+struct Conversion {
     bool left = false, zero = false, plus = false, space = false, alternate = false;
     int width = -1, precision = -1;
     enum { kDefault, kShort, kLong, kLongLong } size = kDefault;
     bool narrowString = false;
 };
 
-void Pad(std::string& out, size_t length, const Spec& spec, char fill)
+void Pad(std::string& out, size_t length, const Conversion& conv, char fill)
 {
-    for (size_t i = length; spec.width > 0 && i < static_cast<size_t>(spec.width); ++i) {
+    for (size_t i = length; conv.width > 0 && i < static_cast<size_t>(conv.width); ++i) {
         out.push_back(fill);
     }
 }
 
-void EmitField(std::string& out, const std::string& body, const char* prefix, const Spec& spec, bool numeric)
+void EmitField(std::string& out, const std::string& body, const char* prefix, const Conversion& conv, bool numeric)
 {
     const size_t length = body.size() + std::strlen(prefix);
-    if (spec.left) {
+    if (conv.left) {
         out += prefix;
         out += body;
-        Pad(out, length, spec, ' ');
-    } else if (spec.zero && numeric && spec.precision < 0) {
+        Pad(out, length, conv, ' ');
+    } else if (conv.zero && numeric && conv.precision < 0) {
         out += prefix;
-        Pad(out, length, spec, '0');
+        Pad(out, length, conv, '0');
         out += body;
     } else {
-        Pad(out, length, spec, ' ');
+        Pad(out, length, conv, ' ');
         out += prefix;
         out += body;
     }
@@ -172,51 +172,51 @@ void FormatInto(std::string& out, const wchar_t* format, va_list args)
             out.push_back(Narrow(*f));
             continue;
         }
-        Spec spec;
+        Conversion conv;
         for (++f;; ++f) {
-            if (*f == L'-') spec.left = true;
-            else if (*f == L'0') spec.zero = true;
-            else if (*f == L'+') spec.plus = true;
-            else if (*f == L' ') spec.space = true;
-            else if (*f == L'#') spec.alternate = true;
+            if (*f == L'-') conv.left = true;
+            else if (*f == L'0') conv.zero = true;
+            else if (*f == L'+') conv.plus = true;
+            else if (*f == L' ') conv.space = true;
+            else if (*f == L'#') conv.alternate = true;
             else break;
         }
         if (*f == L'*') {
-            spec.width = va_arg(args, int);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = -spec.width;
+            conv.width = va_arg(args, int);
+            if (conv.width < 0) {
+                conv.left = true;
+                conv.width = -conv.width;
             }
             ++f;
         } else {
             for (; *f >= L'0' && *f <= L'9'; ++f) {
-                spec.width = (spec.width < 0 ? 0 : spec.width * 10) + (*f - L'0');
+                conv.width = (conv.width < 0 ? 0 : conv.width * 10) + (*f - L'0');
             }
         }
         if (*f == L'.') {
             ++f;
-            spec.precision = 0;
+            conv.precision = 0;
             if (*f == L'*') {
-                spec.precision = va_arg(args, int);
+                conv.precision = va_arg(args, int);
                 ++f;
             } else {
                 for (; *f >= L'0' && *f <= L'9'; ++f) {
-                    spec.precision = spec.precision * 10 + (*f - L'0');
+                    conv.precision = conv.precision * 10 + (*f - L'0');
                 }
             }
         }
         if (*f == L'h') {
-            spec.size = Spec::kShort;
-            spec.narrowString = true;
+            conv.size = Conversion::kShort;
+            conv.narrowString = true;
             ++f;
         } else if (f[0] == L'l' && f[1] == L'l') {
-            spec.size = Spec::kLongLong;
+            conv.size = Conversion::kLongLong;
             f += 2;
         } else if (*f == L'l' || *f == L'w') {
-            spec.size = Spec::kLong;
+            conv.size = Conversion::kLong;
             ++f;
         } else if (f[0] == L'I' && f[1] == L'6' && f[2] == L'4') {
-            spec.size = Spec::kLongLong;
+            conv.size = Conversion::kLongLong;
             f += 3;
         }
         const wchar_t conversion = *f;
@@ -227,59 +227,59 @@ void FormatInto(std::string& out, const wchar_t* format, va_list args)
         case L'd':
         case L'i': {
             // A Windows long is 32 bits.
-            int64_t value = spec.size == Spec::kLongLong ? va_arg(args, long long) : va_arg(args, int);
-            if (spec.size == Spec::kShort) {
+            int64_t value = conv.size == Conversion::kLongLong ? va_arg(args, long long) : va_arg(args, int);
+            if (conv.size == Conversion::kShort) {
                 value = static_cast<short>(value);
             }
             const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-            const char* sign = value < 0 ? "-" : spec.plus ? "+" : spec.space ? " " : "";
-            EmitField(out, Digits(magnitude, 10, false, spec.precision), sign, spec, true);
+            const char* sign = value < 0 ? "-" : conv.plus ? "+" : conv.space ? " " : "";
+            EmitField(out, Digits(magnitude, 10, false, conv.precision), sign, conv, true);
             break;
         }
         case L'u':
         case L'x':
         case L'X':
         case L'o': {
-            uint64_t value = spec.size == Spec::kLongLong ? va_arg(args, unsigned long long) : va_arg(args, unsigned);
-            if (spec.size == Spec::kShort) {
+            uint64_t value = conv.size == Conversion::kLongLong ? va_arg(args, unsigned long long) : va_arg(args, unsigned);
+            if (conv.size == Conversion::kShort) {
                 value = static_cast<unsigned short>(value);
             }
             const unsigned base = conversion == L'u' ? 10 : conversion == L'o' ? 8 : 16;
             const char* prefix = "";
-            if (spec.alternate && value != 0 && base == 16) {
+            if (conv.alternate && value != 0 && base == 16) {
                 prefix = conversion == L'X' ? "0X" : "0x";
             }
-            EmitField(out, Digits(value, base, conversion == L'X', spec.precision), prefix, spec, true);
+            EmitField(out, Digits(value, base, conversion == L'X', conv.precision), prefix, conv, true);
             break;
         }
         case L'p': {
             const uintptr_t value = reinterpret_cast<uintptr_t>(va_arg(args, void*));
-            EmitField(out, Digits(value, 16, true, static_cast<int>(2 * sizeof(void*))), "", spec, false);
+            EmitField(out, Digits(value, 16, true, static_cast<int>(2 * sizeof(void*))), "", conv, false);
             break;
         }
         case L'c': {
             const wint_t c = va_arg(args, wint_t);
-            EmitField(out, std::string(1, spec.narrowString ? static_cast<char>(c) : Narrow(static_cast<wchar_t>(c))),
-                      "", spec, false);
+            EmitField(out, std::string(1, conv.narrowString ? static_cast<char>(c) : Narrow(static_cast<wchar_t>(c))),
+                      "", conv, false);
             break;
         }
         case L's':
         case L'S': {
             // In the wide functions "%s" is wide and "%S" or "%hs" narrow.
-            const bool narrow = spec.narrowString || (conversion == L'S' && spec.size != Spec::kLong);
+            const bool narrow = conv.narrowString || (conversion == L'S' && conv.size != Conversion::kLong);
             std::string text;
             if (narrow) {
                 const char* s = va_arg(args, const char*);
-                for (s = s ? s : "(null)"; *s != 0 && (spec.precision < 0 || text.size() < size_t(spec.precision)); ++s) {
+                for (s = s ? s : "(null)"; *s != 0 && (conv.precision < 0 || text.size() < size_t(conv.precision)); ++s) {
                     text.push_back(*s);
                 }
             } else {
                 const wchar_t* s = va_arg(args, const wchar_t*);
-                for (s = s ? s : L"(null)"; *s != 0 && (spec.precision < 0 || text.size() < size_t(spec.precision)); ++s) {
+                for (s = s ? s : L"(null)"; *s != 0 && (conv.precision < 0 || text.size() < size_t(conv.precision)); ++s) {
                     text.push_back(Narrow(*s));
                 }
             }
-            EmitField(out, text, "", spec, false);
+            EmitField(out, text, "", conv, false);
             break;
         }
         case L'%':

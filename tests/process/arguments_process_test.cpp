@@ -17,14 +17,14 @@ class ArgumentsThroughTheBinary : public testing::TestWithParam<ArgumentCase> {}
 TEST_P(ArgumentsThroughTheBinary, ReachTheActivationLineAndRequest)
 {
     const ArgumentCase& c = GetParam();
-    ProcessSpec spec;
-    spec.argv.clear();
+    ProcessSpec launch;
+    launch.argv.clear();
     for (const std::wstring& arg : c.args) {
-        spec.argv.push_back(Utf8(arg));
+        launch.argv.push_back(Utf8(arg));
     }
     // RunScripted puts "1234" in for an empty list; every row has at least the PID argument.
-    ASSERT_FALSE(spec.argv.empty());
-    const ScriptedRun run = RunScripted(kRefuse, spec);
+    ASSERT_FALSE(launch.argv.empty());
+    const ScriptedRun run = RunScripted(kRefuse, launch);
 
     const std::string mode = c.exclude ? "exclude" : "include";
     EXPECT_EQ(run.result.status, 1);
@@ -45,14 +45,14 @@ INSTANTIATE_TEST_SUITE_P(Table, ArgumentsThroughTheBinary, testing::ValuesIn(Arg
 
 ProcessResult RunBare(const char* binary, std::vector<std::string> args, const std::string& record)
 {
-    ProcessSpec spec;
-    spec.argv = {binary};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.env["HARKWIRE_ENGINE_RECORD"] = record;
-    spec.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
-    spec.env["TSAN_OPTIONS"] = "halt_on_error=1:atexit_sleep_ms=0";
-    spec.timeout = std::chrono::milliseconds(10000);
-    return RunProcess(spec);
+    ProcessSpec launch;
+    launch.argv = {binary};
+    launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+    launch.env["HARKWIRE_ENGINE_RECORD"] = record;
+    launch.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
+    launch.env["TSAN_OPTIONS"] = "halt_on_error=1:atexit_sleep_ms=0";
+    launch.timeout = std::chrono::milliseconds(10000);
+    return RunProcess(launch);
 }
 
 TEST(Usage, NoArgumentsGiveTheUsageLineAndNothingElse)

@@ -102,9 +102,9 @@ TEST(Pump, LineEndBytesPassUnchanged)
 TEST(Pump, FormatLineComesBeforeTheFirstSampleByte)
 {
     // Both streams into one pipe: the bytes keep the order in which the tool wrote them.
-    ProcessSpec spec;
-    spec.mergeErrIntoOut = true;
-    const ScriptedRun run = RunScripted(std::string("packet 480 x 3\n") + kEnd, spec);
+    ProcessSpec launch;
+    launch.mergeErrIntoOut = true;
+    const ScriptedRun run = RunScripted(std::string("packet 480 x 3\n") + kEnd, launch);
     EXPECT_EQ(run.result.status, 0);
     const std::string& both = run.result.out;
     const size_t format = both.find("FORMAT 48000 2 32\n");

@@ -8,33 +8,33 @@
 
 #include "platform/engines/scripted/engine_script.h"
 
-ScriptedRun RunScripted(const std::string& script, ProcessSpec spec)
+ScriptedRun RunScripted(const std::string& script, ProcessSpec launch)
 {
     const std::string dir = MakeTempDir("run");
     WriteFile(dir + "/script", script);
     std::vector<std::string> argv = {kScriptedBinary};
-    if (spec.argv.empty()) {
+    if (launch.argv.empty()) {
         argv.push_back("1234");
     } else {
-        argv.insert(argv.end(), spec.argv.begin(), spec.argv.end());
+        argv.insert(argv.end(), launch.argv.begin(), launch.argv.end());
     }
-    spec.argv = argv;
-    spec.env["HARKWIRE_ENGINE_SCRIPT"] = dir + "/script";
-    spec.env["HARKWIRE_ENGINE_RECORD"] = dir + "/record";
-    spec.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
+    launch.argv = argv;
+    launch.env["HARKWIRE_ENGINE_SCRIPT"] = dir + "/script";
+    launch.env["HARKWIRE_ENGINE_RECORD"] = dir + "/record";
+    launch.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
     // ThreadSanitizer waits a second at exit by default, which would hide how soon the tool ends.
     const char* tsan = std::getenv("TSAN_OPTIONS");
-    spec.env["TSAN_OPTIONS"] = std::string(tsan != nullptr ? tsan : "") + ":atexit_sleep_ms=0";
+    launch.env["TSAN_OPTIONS"] = std::string(tsan != nullptr ? tsan : "") + ":atexit_sleep_ms=0";
 
     ScriptedRun run;
-    run.result = RunProcess(spec);
+    run.result = RunProcess(launch);
     std::istringstream lines(ReadFile(dir + "/record"));
     for (std::string line; std::getline(lines, line);) {
         run.record.push_back(line);
     }
     std::filesystem::remove_all(dir);
 
-    run.trail = spec.mergeErrIntoOut ? std::string() : run.result.err;
+    run.trail = launch.mergeErrIntoOut ? std::string() : run.result.err;
     static const std::regex address("(\\[dll\\] ActivateAudioInterfaceAsync proc: )([^\\n]*)\\n");
     std::smatch match;
     if (std::regex_search(run.trail, match, address)) {

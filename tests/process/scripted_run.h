@@ -26,9 +26,9 @@ struct ScriptedRun {
     bool addressWellFormed = true;   // the "[dll]" address, if any, was 16 upper-case hex digits
 };
 
-// Runs the scripted binary with `spec.argv` after the program path (default "1234"), the script as
+// Runs the scripted binary with `launch.argv` after the program path (default "1234"), the script as
 // its engine script, leak detection off in the child (the tool keeps its handler for good).
-ScriptedRun RunScripted(const std::string& script, ProcessSpec spec = {});
+ScriptedRun RunScripted(const std::string& script, ProcessSpec launch = {});
 
 // The numbers of the record's last "delivered" line; false if there is none.
 struct DeliveredTotals {

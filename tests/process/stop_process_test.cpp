@@ -40,9 +40,9 @@ void ExpectEveryDeliveredByte(const ScriptedRun& run)
 // Once `packets` packets are out, sends each signal of `signals` in turn.
 ProcessSpec SignalWhileFlowing(std::vector<int> signals, size_t packets)
 {
-    ProcessSpec spec;
-    spec.timeout = milliseconds(10000);
-    spec.whileRunning = [signals, packets](pid_t pid, const std::function<std::string()>&,
+    ProcessSpec launch;
+    launch.timeout = milliseconds(10000);
+    launch.whileRunning = [signals, packets](pid_t pid, const std::function<std::string()>&,
                                            const std::function<size_t()>& outBytes) {
         if (!WaitFor([&] { return outBytes() >= packets * kPacketBytes; }, milliseconds(5000))) {
             return;
@@ -51,7 +51,7 @@ ProcessSpec SignalWhileFlowing(std::vector<int> signals, size_t packets)
             kill(pid, s);
         }
     };
-    return spec;
+    return launch;
 }
 
 struct SignalCase {
@@ -80,10 +80,10 @@ INSTANTIATE_TEST_SUITE_P(Table, StopSignal,
 TEST(StopSignalDuringActivation, SetUpCompletesAndThePumpEndsAtOnce)
 {
     // Packets are queued from the start: a pump that missed the request would write them.
-    ProcessSpec spec;
-    spec.timeout = milliseconds(10000);
+    ProcessSpec launch;
+    launch.timeout = milliseconds(10000);
     bool sentInWait = false;
-    spec.whileRunning = [&sentInWait](pid_t pid, const std::function<std::string()>& err,
+    launch.whileRunning = [&sentInWait](pid_t pid, const std::function<std::string()>& err,
                                       const std::function<size_t()>&) {
         if (!WaitFor([&] { return err().find("[act] ") != std::string::npos; }, milliseconds(5000))) {
             return;
@@ -93,7 +93,7 @@ TEST(StopSignalDuringActivation, SetUpCompletesAndThePumpEndsAtOnce)
         kill(pid, SIGINT);
         sentInWait = err().find("[cb] ") == std::string::npos;
     };
-    const ScriptedRun run = RunScripted("complete-after 500\npacket 480 x 10\n", spec);
+    const ScriptedRun run = RunScripted("complete-after 500\npacket 480 x 10\n", launch);
     EXPECT_TRUE(sentInWait) << "the signals came after the completion";
     ExpectStoppedAfterTeardown(run);
     EXPECT_EQ(run.result.out, "");
@@ -105,10 +105,10 @@ TEST(StopSignalDuringActivation, SetUpCompletesAndThePumpEndsAtOnce)
 
 TEST(ReaderGone, ToolEndsByItselfSoonAfter)
 {
-    ProcessSpec spec;
-    spec.timeout = milliseconds(10000);
-    spec.closeOutAfter = 4 * kPacketBytes;
-    const ScriptedRun run = RunScripted(kFlowing, spec);
+    ProcessSpec launch;
+    launch.timeout = milliseconds(10000);
+    launch.closeOutAfter = 4 * kPacketBytes;
+    const ScriptedRun run = RunScripted(kFlowing, launch);
     ExpectStoppedAfterTeardown(run);
     ASSERT_NE(run.result.outClosedAt.time_since_epoch().count(), 0);
     ASSERT_NE(run.result.endedAt.time_since_epoch().count(), 0);

@@ -18,12 +18,12 @@ namespace {
 
 ProcessResult Pactl(const std::vector<std::string>& args, const std::map<std::string, std::string>& env)
 {
-    ProcessSpec spec;
-    spec.argv = {"/usr/bin/pactl"};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.env = env;
-    spec.timeout = std::chrono::milliseconds(5000);
-    return RunProcess(spec);
+    ProcessSpec launch;
+    launch.argv = {"/usr/bin/pactl"};
+    launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+    launch.env = env;
+    launch.timeout = std::chrono::milliseconds(5000);
+    return RunProcess(launch);
 }
 
 } // namespace

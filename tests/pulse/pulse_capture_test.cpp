@@ -113,10 +113,10 @@ Capture RunCapture(pid_t target, const char* mode, double seconds, int stopSigna
                    std::function<void()> afterFormat = nullptr)
 {
     Capture capture;
-    ProcessSpec spec;
-    spec.argv = {HARKWIRE_BINARY, std::to_string(target), mode};
-    spec.timeout = milliseconds(20000);
-    spec.whileRunning = [&](pid_t pid, const std::function<std::string()>& err, const std::function<size_t()>& outBytes) {
+    ProcessSpec launch;
+    launch.argv = {HARKWIRE_BINARY, std::to_string(target), mode};
+    launch.timeout = milliseconds(20000);
+    launch.whileRunning = [&](pid_t pid, const std::function<std::string()>& err, const std::function<size_t()>& outBytes) {
         capture.sawFormat = WaitFor([&] { return err().find("FORMAT 48000 2 32\n") != std::string::npos; }, milliseconds(8000));
         const auto formatSeen = Clock::now();
         if (!capture.sawFormat) {
@@ -140,7 +140,7 @@ Capture RunCapture(pid_t target, const char* mode, double seconds, int stopSigna
         capture.rssEndKb = RssKb(pid);
         kill(pid, stopSignal);
     };
-    capture.result = RunProcess(spec);
+    capture.result = RunProcess(launch);
     return capture;
 }
 
@@ -318,14 +318,14 @@ TEST_F(PulseCapture, AddedLatencyIsLow)
     int playerOut = -1;
     std::string onsetText;
     Clock::time_point formatSeen;
-    ProcessSpec spec;
-    spec.argv = {HARKWIRE_BINARY, "0", "include"};
+    ProcessSpec launch;
+    launch.argv = {HARKWIRE_BINARY, "0", "include"};
     // The player starts before the capture and plays 0.6 s of silence before its tone.
     const pid_t target = Spawn({Tp(), "800", "0.5", "0.6", "10"}, &playerOut);
     players_.push_back(target);
-    spec.argv[1] = std::to_string(target);
+    launch.argv[1] = std::to_string(target);
     double onsetAfterFormat = 0;
-    spec.whileRunning = [&](pid_t pid, const std::function<std::string()>& err, const std::function<size_t()>&) {
+    launch.whileRunning = [&](pid_t pid, const std::function<std::string()>& err, const std::function<size_t()>&) {
         WaitFor([&] { return err().find("FORMAT") != std::string::npos; }, milliseconds(8000));
         formatSeen = Clock::now();
         char buffer[64] = {};
@@ -340,7 +340,7 @@ TEST_F(PulseCapture, AddedLatencyIsLow)
         std::this_thread::sleep_for(milliseconds(900));
         kill(pid, SIGINT);
     };
-    ProcessResult result = RunProcess(spec);
+    ProcessResult result = RunProcess(launch);
     close(playerOut);
     ASSERT_EQ(onsetText.rfind("ONSET ", 0), 0u) << onsetText;
     ASSERT_GT(onsetAfterFormat, 0.0) << "the tone must start after the capture";
@@ -369,17 +369,17 @@ TEST(PulseServerLoss, ServerKilledMidCaptureEndsQuietly)
 {
     AudioServer server(Kind(), MakeTempDir("pulse-lost"));
     ASSERT_TRUE(server.Start()) << server.Why();
-    ProcessSpec spec;
-    spec.argv = {HARKWIRE_BINARY, "1", "exclude"};
-    spec.env = server.Env();
-    spec.timeout = milliseconds(15000);
+    ProcessSpec launch;
+    launch.argv = {HARKWIRE_BINARY, "1", "exclude"};
+    launch.env = server.Env();
+    launch.timeout = milliseconds(15000);
     bool sawFormat = false;
-    spec.whileRunning = [&](pid_t, const std::function<std::string()>& err, const std::function<size_t()>&) {
+    launch.whileRunning = [&](pid_t, const std::function<std::string()>& err, const std::function<size_t()>&) {
         sawFormat = WaitFor([&] { return err().find("FORMAT") != std::string::npos; }, milliseconds(8000));
         std::this_thread::sleep_for(milliseconds(300));
         server.Kill();
     };
-    ProcessResult result = RunProcess(spec);
+    ProcessResult result = RunProcess(launch);
     EXPECT_TRUE(sawFormat) << result.err;
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.status, 0) << result.err;
@@ -392,11 +392,11 @@ TEST(PulseServerLoss, ServerKilledMidCaptureEndsQuietly)
 TEST(PulseServerLoss, NoServerGivesTheActivationResult)
 {
     const std::string dir = MakeTempDir("pulse-none");
-    ProcessSpec spec;
-    spec.argv = {HARKWIRE_BINARY, "1234"};
-    spec.env = {{"PULSE_SERVER", "unix:" + dir + "/no-socket"}, {"XDG_RUNTIME_DIR", dir}, {"HOME", dir},
+    ProcessSpec launch;
+    launch.argv = {HARKWIRE_BINARY, "1234"};
+    launch.env = {{"PULSE_SERVER", "unix:" + dir + "/no-socket"}, {"XDG_RUNTIME_DIR", dir}, {"HOME", dir},
                 {"PULSE_RUNTIME_PATH", dir}};
-    ProcessResult result = RunProcess(spec);
+    ProcessResult result = RunProcess(launch);
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find(kNoServerLine), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find("FORMAT"), std::string::npos);

@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     const double lead = argc > 3 ? std::atof(argv[3]) : 0.0;
     const unsigned bufferMs = argc > 4 ? static_cast<unsigned>(std::atoi(argv[4])) : 50;
     const unsigned rate = 48000;
-    const pa_sample_spec spec = {PA_SAMPLE_FLOAT32LE, rate, 2};
+    const pa_sample_spec sampleSpec = {PA_SAMPLE_FLOAT32LE, rate, 2};
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = bufferMs * 48 * 8; // a write returns about this long before it plays
@@ -31,7 +31,7 @@ int main(int argc, char** argv)
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = static_cast<uint32_t>(-1);
     int error = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "tone_player", PA_STREAM_PLAYBACK, nullptr, "tone", &spec, nullptr, &attr, &error);
+    pa_simple* stream = pa_simple_new(nullptr, "tone_player", PA_STREAM_PLAYBACK, nullptr, "tone", &sampleSpec, nullptr, &attr, &error);
     if (stream == nullptr) {
         std::fprintf(stderr, "tone_player: %s\n", pa_strerror(error));
         return 1;

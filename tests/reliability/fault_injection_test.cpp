@@ -46,9 +46,9 @@ class CaptureFailure : public testing::TestWithParam<FaultCase> {};
 TEST_P(CaptureFailure, DeliveredBytesArriveWholeAndNothingAfter)
 {
     const FaultCase& c = GetParam();
-    ProcessSpec spec;
-    spec.timeout = std::chrono::milliseconds(10000);
-    const ScriptedRun run = RunScripted(std::string("pace fast\n") + c.directive + "\n" + kPackets, spec);
+    ProcessSpec launch;
+    launch.timeout = std::chrono::milliseconds(10000);
+    const ScriptedRun run = RunScripted(std::string("pace fast\n") + c.directive + "\n" + kPackets, launch);
 
     ASSERT_FALSE(run.result.timedOut) << run.result.err;
     EXPECT_EQ(run.result.status, 0);

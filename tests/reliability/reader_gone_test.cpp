@@ -31,10 +31,10 @@ TEST_P(ReaderGone, EndsQuietlyAtOnceWithoutSpinning)
     const GoneCase& c = GetParam();
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
-        ProcessSpec spec;
-        spec.timeout = milliseconds(10000);
-        spec.closeOutAfter = c.closeAfter;
-        const ScriptedRun run = RunScripted(c.script, spec);
+        ProcessSpec launch;
+        launch.timeout = milliseconds(10000);
+        launch.closeOutAfter = c.closeAfter;
+        const ScriptedRun run = RunScripted(c.script, launch);
         ASSERT_FALSE(run.result.timedOut) << "still running 10 s after its reader went";
         EXPECT_EQ(run.result.signal, 0);
         EXPECT_EQ(run.result.status, 0);

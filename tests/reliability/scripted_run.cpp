@@ -67,26 +67,26 @@ std::string ScriptedBinary()
     return HARKWIRE_SCRIPTED_PATH;
 }
 
-ScriptedRun RunScripted(const std::string& script, ProcessSpec spec, std::vector<std::string> args)
+ScriptedRun RunScripted(const std::string& script, ProcessSpec launch, std::vector<std::string> args)
 {
     const std::string dir = MakeTempDir("rel");
     const std::string scriptPath = dir + "/script";
     const std::string recordPath = dir + "/record";
     WriteFile(scriptPath, script);
     ScriptedRun run;
-    spec.argv = {ScriptedBinary()};
+    launch.argv = {ScriptedBinary()};
     if (args.empty()) args = {"1234"};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.env["HARKWIRE_ENGINE_SCRIPT"] = scriptPath;
-    spec.env["HARKWIRE_ENGINE_RECORD"] = recordPath;
+    launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+    launch.env["HARKWIRE_ENGINE_SCRIPT"] = scriptPath;
+    launch.env["HARKWIRE_ENGINE_RECORD"] = recordPath;
     // The tool keeps its handler and library to the end by design, which LeakSanitizer would report;
     // ThreadSanitizer's default pause at exit would hide how soon the tool ends.
-    spec.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
+    launch.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
     const char* tsan = std::getenv("TSAN_OPTIONS");
-    spec.env["TSAN_OPTIONS"] = std::string(tsan != nullptr ? tsan : "halt_on_error=1") + ":atexit_sleep_ms=0";
-    spec.discardOut = true;
-    spec.onOut = [&run](const char* bytes, size_t count) { run.out.Add(bytes, count); };
-    run.result = RunProcess(spec);
+    launch.env["TSAN_OPTIONS"] = std::string(tsan != nullptr ? tsan : "halt_on_error=1") + ":atexit_sleep_ms=0";
+    launch.discardOut = true;
+    launch.onOut = [&run](const char* bytes, size_t count) { run.out.Add(bytes, count); };
+    run.result = RunProcess(launch);
     run.record = ReadFile(recordPath);
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);

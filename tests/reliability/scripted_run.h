@@ -40,9 +40,9 @@ struct ScriptedRun {
 };
 
 // Runs the scripted tool with `script` (and the arguments after the program, "1234" if none);
-// `spec` may carry a timeout, whileRunning, closeOutAfter. Standard output is checksummed as it
+// `launch` may carry a timeout, whileRunning, closeOutAfter. Standard output is checksummed as it
 // streams and not kept.
-ScriptedRun RunScripted(const std::string& script, ProcessSpec spec = {}, std::vector<std::string> args = {});
+ScriptedRun RunScripted(const std::string& script, ProcessSpec launch = {}, std::vector<std::string> args = {});
 
 // Sends the signals one after the other, as fast as possible. Under ThreadSanitizer they are spaced
 // by 2 ms: its run time defers a signal that lands on a thread outside a blocking call, and loses it

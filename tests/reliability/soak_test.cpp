@@ -57,10 +57,10 @@ TEST(Soak, SimulatedAudioArrivesExactlyWithFlatMemory)
 
     std::mutex samplesLock;
     std::vector<long> rss;
-    ProcessSpec spec;
+    ProcessSpec launch;
     // Generous: the engine, the tool and the checksumming reader share two cores with other builds.
-    spec.timeout = std::chrono::milliseconds(static_cast<long long>(seconds) * 200 + 30000);
-    spec.whileRunning = [&](pid_t pid, const auto&, const auto& outBytes) {
+    launch.timeout = std::chrono::milliseconds(static_cast<long long>(seconds) * 200 + 30000);
+    launch.whileRunning = [&](pid_t pid, const auto&, const auto& outBytes) {
         // Sample from the first byte on, until the process has ended.
         WaitFor([&] { return outBytes() > 0 || VmRssKb(pid) < 0; }, std::chrono::milliseconds(20000));
         for (long kb; (kb = VmRssKb(pid)) > 0;) {
@@ -70,7 +70,7 @@ TEST(Soak, SimulatedAudioArrivesExactlyWithFlatMemory)
         }
     };
     const auto started = std::chrono::steady_clock::now();
-    const ScriptedRun run = RunScripted(script.str(), spec);
+    const ScriptedRun run = RunScripted(script.str(), launch);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     RecordProperty("simulated_seconds", std::to_string(seconds));
     RecordProperty("wall_seconds", std::to_string(elapsed));

@@ -44,14 +44,14 @@ TEST_P(SigintStorm, HundredSigintsEndTheRunOnceWithNothingLost)
     for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE(round);
         Clock::time_point firstSent{};
-        ProcessSpec spec;
-        spec.timeout = milliseconds(10000);
-        spec.whileRunning = [&](pid_t pid, const auto&, const auto& outBytes) {
+        ProcessSpec launch;
+        launch.timeout = milliseconds(10000);
+        launch.whileRunning = [&](pid_t pid, const auto&, const auto& outBytes) {
             if (!WaitFor([&] { return outBytes() > static_cast<size_t>(round) * 4000; }, milliseconds(5000))) return;
             firstSent = Clock::now();
             SendBurst(pid, std::vector<int>(100, SIGINT));
         };
-        const ScriptedRun run = RunScripted(GetParam().script, spec);
+        const ScriptedRun run = RunScripted(GetParam().script, launch);
         ExpectQuietEndWithEverythingDelivered(run);
         ASSERT_NE(firstSent, Clock::time_point{}) << "no packet ever arrived";
         EXPECT_GT(run.out.bytes, 0u);
@@ -76,16 +76,16 @@ TEST(StopMeetsFailure, SigintAtTheMomentOfACaptureFailure)
                                   "end fail 0x88890004\npacket 480 x 20"}) {
         for (int jitterMs : {0, 4, 8, 11, 14}) {
             SCOPED_TRACE(std::string(directive) + " jitter " + std::to_string(jitterMs));
-            ProcessSpec spec;
-            spec.timeout = milliseconds(10000);
-            spec.whileRunning = [&](pid_t pid, const auto&, const auto& outBytes) {
+            ProcessSpec launch;
+            launch.timeout = milliseconds(10000);
+            launch.whileRunning = [&](pid_t pid, const auto&, const auto& outBytes) {
                 // 18 packets of 3,840 bytes have arrived: packet 20 is due 10-20 ms from now.
                 if (!WaitFor([&] { return outBytes() >= 18 * 3840; }, milliseconds(5000))) return;
                 std::this_thread::sleep_for(milliseconds(jitterMs));
                 kill(pid, SIGINT);
             };
             const ScriptedRun run =
-                RunScripted(std::string("pace realtime\n") + directive + "\n", spec);
+                RunScripted(std::string("pace realtime\n") + directive + "\n", launch);
             ExpectQuietEndWithEverythingDelivered(run);
             const DeliveredLine delivered = LastDelivered(run.record);
             EXPECT_GE(delivered.packets, 18u);
@@ -111,14 +111,14 @@ TEST(StopDuringActivation, SigtermAndStormsWhileActivationWaits)
         for (int round = 0; round < 2; ++round) {
             SCOPED_TRACE(std::string(burst.name) + " round " + std::to_string(round));
             Clock::time_point sent{};
-            ProcessSpec spec;
-            spec.timeout = milliseconds(10000);
-            spec.whileRunning = [&](pid_t pid, const auto& err, const auto&) {
+            ProcessSpec launch;
+            launch.timeout = milliseconds(10000);
+            launch.whileRunning = [&](pid_t pid, const auto& err, const auto&) {
                 if (!WaitFor([&] { return err().find("[act] ") != std::string::npos; }, milliseconds(5000))) return;
                 sent = Clock::now();
                 SendBurst(pid, burst.signals);
             };
-            const ScriptedRun run = RunScripted("complete-after 500\npace realtime\npacket 480 x 1000\n", spec);
+            const ScriptedRun run = RunScripted("complete-after 500\npace realtime\npacket 480 x 1000\n", launch);
             ExpectQuietEndWithEverythingDelivered(run);
             ASSERT_NE(sent, Clock::time_point{}) << run.result.err;
             EXPECT_NE(run.result.err.find("[cb] ActivateCompleted fired\n"), std::string::npos);

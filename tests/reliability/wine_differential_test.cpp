@@ -174,11 +174,11 @@ TEST(WineDifferential, GeneratedArgumentsGiveTheSameActLineOnBothBuilds)
         {"WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=d"},
         {"LANG", "C.UTF-8"},         {"LC_ALL", "C.UTF-8"}};
     auto wineTool = [&](std::vector<std::string> argv, int seconds) {
-        ProcessSpec spec;
-        spec.argv = std::move(argv);
-        spec.env = wineEnv;
-        spec.timeout = std::chrono::seconds(seconds);
-        return RunProcess(spec);
+        ProcessSpec launch;
+        launch.argv = std::move(argv);
+        launch.env = wineEnv;
+        launch.timeout = std::chrono::seconds(seconds);
+        return RunProcess(launch);
     };
     // Set-up through the shell with the streams on files: the server and the prefix's services stay
     // behind and would hold a test pipe open.

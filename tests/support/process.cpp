@@ -68,7 +68,7 @@ void Pump(int outFd, int errFd, Shared* shared, long long closeOutAfter, bool di
 
 } // namespace
 
-ProcessResult RunProcess(const ProcessSpec& spec)
+ProcessResult RunProcess(const ProcessSpec& launch)
 {
     ProcessResult result;
     int outPipe[2], errPipe[2];
@@ -79,11 +79,11 @@ ProcessResult RunProcess(const ProcessSpec& spec)
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
         const std::string name = entry.substr(0, entry.find('='));
-        if (spec.env.count(name) == 0) envText.push_back(entry);
+        if (launch.env.count(name) == 0) envText.push_back(entry);
     }
-    for (const auto& [name, value] : spec.env) envText.push_back(name + "=" + value);
+    for (const auto& [name, value] : launch.env) envText.push_back(name + "=" + value);
     std::vector<char*> argv, envp;
-    for (const auto& a : spec.argv) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : launch.argv) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     for (auto& e : envText) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
@@ -91,7 +91,7 @@ ProcessResult RunProcess(const ProcessSpec& spec)
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(outPipe[1], 1);
-        dup2(spec.mergeErrIntoOut ? outPipe[1] : errPipe[1], 2);
+        dup2(launch.mergeErrIntoOut ? outPipe[1] : errPipe[1], 2);
         const int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, 0);
         // Its own process group, so a signal meant for it reaches nothing else.
@@ -106,12 +106,12 @@ ProcessResult RunProcess(const ProcessSpec& spec)
     close(outPipe[1]);
     close(errPipe[1]);
     Shared shared;
-    std::thread pump(Pump, outPipe[0], errPipe[0], &shared, spec.closeOutAfter, spec.discardOut, &spec.onOut);
+    std::thread pump(Pump, outPipe[0], errPipe[0], &shared, launch.closeOutAfter, launch.discardOut, &launch.onOut);
 
     std::thread watcher;
-    if (spec.whileRunning) {
+    if (launch.whileRunning) {
         watcher = std::thread([&] {
-            spec.whileRunning(
+            launch.whileRunning(
                 pid,
                 [&] {
                     std::lock_guard<std::mutex> lock(shared.mutex);
@@ -125,7 +125,7 @@ ProcessResult RunProcess(const ProcessSpec& spec)
     }
     int status = 0;
     struct rusage usage = {};
-    const auto deadline = std::chrono::steady_clock::now() + spec.timeout;
+    const auto deadline = std::chrono::steady_clock::now() + launch.timeout;
     for (;;) {
         const pid_t done = wait4(pid, &status, WNOHANG, &usage);
         if (done == pid) {
@@ -145,7 +145,7 @@ ProcessResult RunProcess(const ProcessSpec& spec)
     result.out = std::move(shared.out);
     result.err = std::move(shared.err);
     result.outClosedAt = shared.outClosedAt;
-    if (spec.discardOut) result.out.clear();
+    if (launch.discardOut) result.out.clear();
     result.cpuMicros = (static_cast<long long>(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000 +
                        usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
     result.maxRssKb = usage.ru_maxrss;

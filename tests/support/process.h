@@ -43,7 +43,7 @@ struct ProcessSpec {
 };
 
 // Runs the child to its end. Standard output and error are separate pipes.
-ProcessResult RunProcess(const ProcessSpec& spec);
+ProcessResult RunProcess(const ProcessSpec& launch);
 
 // Waits until `predicate` holds or the timeout passes; true if it held.
 bool WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout);

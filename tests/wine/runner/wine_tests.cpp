@@ -134,12 +134,12 @@ std::string WinPath(const std::string& path)
 
 ProcessResult RunOwnStack(const std::vector<std::string>& args)
 {
-    ProcessSpec spec;
-    spec.argv = {HARKWIRE_WINE, HARKWIRE_EXE};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.env = WineEnv();
-    spec.timeout = 15s;
-    return RunProcess(spec);
+    ProcessSpec launch;
+    launch.argv = {HARKWIRE_WINE, HARKWIRE_EXE};
+    launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+    launch.env = WineEnv();
+    launch.timeout = 15s;
+    return RunProcess(launch);
 }
 
 // A run over the scripted engine: the script goes to a file, the record comes back.
@@ -148,19 +148,19 @@ public:
     explicit EngineRun(const std::string& script) : dir_(MakeTempDir("wine"))
     {
         WriteFile(dir_ + "/script.txt", script);
-        spec.argv = {HARKWIRE_WINE, std::string(HARKWIRE_ENGINE_APP) + "/harkwire.exe", "1234"};
-        spec.env = WineEnv();
-        spec.env["WINEDLLOVERRIDES"] = "mscoree,mshtml,winemenubuilder.exe=;mmdevapi=n";
-        spec.env["HARKWIRE_ENGINE_SCRIPT"] = WinPath(dir_ + "/script.txt");
-        spec.env["HARKWIRE_ENGINE_RECORD"] = WinPath(dir_ + "/record.txt");
-        spec.timeout = 20s;
+        launch.argv = {HARKWIRE_WINE, std::string(HARKWIRE_ENGINE_APP) + "/harkwire.exe", "1234"};
+        launch.env = WineEnv();
+        launch.env["WINEDLLOVERRIDES"] = "mscoree,mshtml,winemenubuilder.exe=;mmdevapi=n";
+        launch.env["HARKWIRE_ENGINE_SCRIPT"] = WinPath(dir_ + "/script.txt");
+        launch.env["HARKWIRE_ENGINE_RECORD"] = WinPath(dir_ + "/record.txt");
+        launch.timeout = 20s;
     }
     ~EngineRun() { std::filesystem::remove_all(dir_); }
 
     ProcessResult Run()
     {
         const auto start = std::chrono::steady_clock::now();
-        ProcessResult result = RunProcess(spec);
+        ProcessResult result = RunProcess(launch);
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // The DLL's C run time writes the record in text mode.
         std::string text = ReadFile(dir_ + "/record.txt");
@@ -169,7 +169,7 @@ public:
         return result;
     }
 
-    ProcessSpec spec;
+    ProcessSpec launch;
     std::vector<std::string> record;
     double seconds = 0;
 
@@ -243,12 +243,12 @@ TEST_P(WineArguments, HostBinaryReadsTheSameCommandLine)
     const ArgumentCase& c = GetParam();
     const std::string dir = MakeTempDir("wine-host");
     WriteFile(dir + "/script.txt", "activate refuse 0x80070005\n");
-    ProcessSpec spec;
-    spec.argv = {host};
-    for (const auto& a : Utf8Args(c)) spec.argv.push_back(a);
-    spec.env = {{"HARKWIRE_ENGINE_SCRIPT", dir + "/script.txt"}};
-    spec.timeout = 10s;
-    const ProcessResult r = RunProcess(spec);
+    ProcessSpec launch;
+    launch.argv = {host};
+    for (const auto& a : Utf8Args(c)) launch.argv.push_back(a);
+    launch.env = {{"HARKWIRE_ENGINE_SCRIPT", dir + "/script.txt"}};
+    launch.timeout = 10s;
+    const ProcessResult r = RunProcess(launch);
     std::filesystem::remove_all(dir);
     EXPECT_EQ(r.status, 1);
     std::string act = ExpectedAct(c);
@@ -280,7 +280,7 @@ TEST(WineEngine, FullCaptureWritesEveryByteInOrderAfterTheFormatLine)
                   "packet 7\n"
                   "end fail 0x88890004\n");
     // Both streams into one pipe: the bytes keep the order in which they were written.
-    run.spec.mergeErrIntoOut = true;
+    run.launch.mergeErrIntoOut = true;
     const ProcessResult r = run.Run();
     EXPECT_EQ(r.status, 0);
     const std::string& all = r.out;
@@ -310,7 +310,7 @@ TEST(WineEngine, FullCaptureWritesEveryByteInOrderAfterTheFormatLine)
 TEST(WineEngine, ActivationParametersNameTheProcessAndTheMode)
 {
     EngineRun run("activate refuse 0x80070005\n");
-    run.spec.argv = {HARKWIRE_WINE, std::string(HARKWIRE_ENGINE_APP) + "/harkwire.exe", "77", "Exclude"};
+    run.launch.argv = {HARKWIRE_WINE, std::string(HARKWIRE_ENGINE_APP) + "/harkwire.exe", "77", "Exclude"};
     const ProcessResult r = run.Run();
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(HasLine(run.record, R"(activate path=VAD\\Process_Loopback iid=\{1CB9AD4C-DBFA-4C32-B178-C2F568A703B2\} )"
@@ -345,10 +345,10 @@ TEST_P(WineFailures, ExactTrailAndStatus)
     EngineRun run(c.script);
     if (std::string(c.script).find("library absent") != std::string::npos) {
         // A disabled DLL: LoadLibraryW fails as for a missing file.
-        run.spec.env["WINEDLLOVERRIDES"] = "mscoree,mshtml,winemenubuilder.exe=;mmdevapi=d";
+        run.launch.env["WINEDLLOVERRIDES"] = "mscoree,mshtml,winemenubuilder.exe=;mmdevapi=d";
     }
     if (std::string(c.script).find("entry absent") != std::string::npos) {
-        run.spec.argv[1] = std::string(HARKWIRE_NO_ENTRY_APP) + "/harkwire.exe";
+        run.launch.argv[1] = std::string(HARKWIRE_NO_ENTRY_APP) + "/harkwire.exe";
     }
     const ProcessResult r = run.Run();
     const std::vector<std::string> trail = {Escape(kCom), kDllPattern, Escape(kFtm), Escape(Act("1234", "include")),
@@ -398,7 +398,7 @@ TEST(WineStop, SigintWhilePacketsFlowFlushesEveryByte)
 {
     EngineRun run("pace realtime\nquiet\npacket 480 x 100000\n");
     std::chrono::steady_clock::time_point sent;
-    run.spec.whileRunning = [&](pid_t pid, const std::function<std::string()>&, const std::function<size_t()>& outBytes) {
+    run.launch.whileRunning = [&](pid_t pid, const std::function<std::string()>&, const std::function<size_t()>& outBytes) {
         if (WaitFor([&] { return outBytes() >= 20 * 3840; }, 15s)) {
             sent = std::chrono::steady_clock::now();
             kill(pid, SIGINT);
@@ -421,7 +421,7 @@ TEST(WineStop, SigintWhilePacketsFlowFlushesEveryByte)
 TEST(WineStop, SigintDuringTheActivationWaitStillSetsUpThenStops)
 {
     EngineRun run("complete-after 800\npacket 480 x 10\n");
-    run.spec.whileRunning = [&](pid_t pid, const std::function<std::string()>& err, const std::function<size_t()>&) {
+    run.launch.whileRunning = [&](pid_t pid, const std::function<std::string()>& err, const std::function<size_t()>&) {
         if (WaitFor([&] { return err().find("[qi]") != std::string::npos; }, 15s)) {
             kill(pid, SIGINT);
         }
@@ -439,7 +439,7 @@ TEST(WineStop, SigintDuringTheActivationWaitStillSetsUpThenStops)
 TEST(WineStop, ReaderGoneEndsTheCapturePromptly)
 {
     EngineRun run("quiet\npacket 480 x 10000000\n");
-    run.spec.closeOutAfter = 4 * 3840;
+    run.launch.closeOutAfter = 4 * 3840;
     const ProcessResult r = run.Run();
     EXPECT_EQ(r.status, 0);
     EXPECT_FALSE(r.timedOut);
