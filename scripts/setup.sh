@@ -7,6 +7,7 @@ packages=(
   wine wine64
   libpulse-dev pulseaudio pulseaudio-utils sox
   valgrind
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

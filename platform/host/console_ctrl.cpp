@@ -1,18 +1,17 @@
 // Console control events from Unix signals: SIGINT is Ctrl+C, SIGQUIT Ctrl+Break, SIGHUP and SIGTERM
 // a console close. The routines run on a thread of the layer's own, never in signal context; an
 // event that every routine declines gets the signal's default action.
-#include <atomic>
 #include <csignal>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/host/kernel.h"
 
 namespace {
 
-int g_signalPipe[2] = {-1, -1};
+const int kConsoleSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
 
 // Never destroyed: a signal that comes while the process exits still reaches the dispatcher, which
 // must not find the list already torn down by the static destructors.
@@ -40,24 +39,29 @@ DWORD ControlTypeOf(int signal)
     }
 }
 
-extern "C" void OnSignal(int signal)
+// The four signals stay blocked in every thread and are taken synchronously by the dispatcher. A
+// handler run asynchronously could land on any thread, and a sanitizer's run time defers handlers on
+// a thread blocked in a restarted read to a library call that never comes.
+sigset_t ConsoleSignals()
 {
-    const int saved = errno;
-    const unsigned char byte = static_cast<unsigned char>(signal);
-    [[maybe_unused]] const ssize_t ignored = write(g_signalPipe[1], &byte, 1);
-    errno = saved;
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : kConsoleSignals) {
+        sigaddset(&signals, signal);
+    }
+    return signals;
 }
 
-void Dispatch()
+// Installed only so that a signal the parent set to be ignored is still taken; while blocked it
+// never runs.
+extern "C" void OnSignal(int) {}
+
+void Dispatch(sigset_t signals)
 {
     for (;;) {
-        unsigned char byte = 0;
-        const ssize_t got = read(g_signalPipe[0], &byte, 1);
-        if (got <= 0) {
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            return;
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0) {
+            continue;
         }
         std::vector<PHANDLER_ROUTINE> routines;
         {
@@ -67,28 +71,33 @@ void Dispatch()
         bool handled = false;
         // The most recently added routine is asked first, as on Windows.
         for (auto it = routines.rbegin(); it != routines.rend() && !handled; ++it) {
-            handled = (*it)(ControlTypeOf(byte)) != FALSE;
+            handled = (*it)(ControlTypeOf(signal)) != FALSE;
         }
         if (!handled) {
-            std::signal(byte, SIG_DFL);
-            raise(byte);
+            std::signal(signal, SIG_DFL);
+            sigset_t only;
+            sigemptyset(&only);
+            sigaddset(&only, signal);
+            pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+            raise(signal);
         }
     }
 }
 
+// Called before the process starts any thread of its own (the tool adds its routine first thing),
+// so that every later thread inherits the blocked set.
 void StartDispatcher()
 {
-    if (pipe(g_signalPipe) != 0) {
-        return;
-    }
-    std::thread(Dispatch).detach();
+    const sigset_t signals = ConsoleSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     struct sigaction action = {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) {
+    for (int signal : kConsoleSignals) {
         sigaction(signal, &action, nullptr);
     }
+    std::thread(Dispatch, signals).detach();
 }
 
 } // namespace
