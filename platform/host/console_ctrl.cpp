@@ -52,8 +52,9 @@ sigset_t ConsoleSignals()
     return signals;
 }
 
-// Installed only so that a signal the parent set to be ignored is still taken; while blocked it
-// never runs.
+// Installed only so that a signal the parent set to be ignored (a shell's background job, nohup) is
+// still taken: Linux queues a blocked signal even when ignored, other kernels may discard it. While
+// blocked it never runs.
 extern "C" void OnSignal(int) {}
 
 void Dispatch(sigset_t signals)

@@ -77,6 +77,21 @@ INSTANTIATE_TEST_SUITE_P(Table, StopSignal,
                                          SignalCase{"EverySignalOnce", {SIGINT, SIGQUIT, SIGTERM, SIGHUP}}),
                          [](const testing::TestParamInfo<SignalCase>& info) { return info.param.name; });
 
+// A shell starts a background job with SIGINT and SIGQUIT ignored, and nohup ignores SIGHUP; the
+// child inherits that. The tool still takes each as a stop request.
+TEST(StopSignal, InheritedIgnoredSignalsStillStopTheRun)
+{
+    for (const int signal : {SIGINT, SIGQUIT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ProcessSpec launch = SignalWhileFlowing({signal}, 3);
+        launch.ignoredSignals = {signal};
+        const ScriptedRun run = RunScripted(kFlowing, launch);
+        ExpectStoppedAfterTeardown(run);
+        EXPECT_GE(run.result.out.size(), 3 * kPacketBytes);
+        ExpectEveryDeliveredByte(run);
+    }
+}
+
 TEST(StopSignalDuringActivation, SetUpCompletesAndThePumpEndsAtOnce)
 {
     // Packets are queued from the start: a pump that missed the request would write them.

@@ -100,6 +100,7 @@ ProcessResult RunProcess(const ProcessSpec& launch)
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE}) signal(s, SIG_DFL);
+        for (int s : launch.ignoredSignals) signal(s, SIG_IGN);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }

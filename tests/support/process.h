@@ -40,6 +40,9 @@ struct ProcessSpec {
     // Called on the reading thread with every chunk of standard output as it arrives, in order
     // (e.g. a running checksum over a stream too long to keep).
     std::function<void(const char* bytes, size_t count)> onOut;
+    // Signals the child starts with set to be ignored, as a shell's background job or nohup leaves
+    // them; every other stop signal starts with its default action.
+    std::vector<int> ignoredSignals;
 };
 
 // Runs the child to its end. Standard output and error are separate pipes.
