@@ -46,9 +46,9 @@ struct Child {
 // Spawns BINARY 1234 with the script (none: the engine activates and stays idle).
 Child Spawn(const std::string& binary, const std::string& scriptPath, bool pipeOut);
 
-// Spawns argv with standard output (and standard error, if asked) on pipes, the rest of the
-// environment as this process has it.
-Child SpawnArgs(std::vector<std::string> args, bool pipeOut, bool pipeErr)
+// Spawns argv with standard output (and standard error, if asked) on pipes, with ENV as its
+// environment (by default this process's).
+Child SpawnArgs(std::vector<std::string> args, bool pipeOut, bool pipeErr, char** env = environ)
 {
     int errPipe[2] = {-1, -1}, outPipe[2] = {-1, -1};
     if ((pipeErr && pipe2(errPipe, O_CLOEXEC) != 0) || (pipeOut && pipe2(outPipe, O_CLOEXEC) != 0)) {
@@ -73,7 +73,7 @@ Child SpawnArgs(std::vector<std::string> args, bool pipeOut, bool pipeErr)
     }
     argv.push_back(nullptr);
     Child child;
-    if (posix_spawnp(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawnp(&child.pid, argv[0], &actions, nullptr, argv.data(), env) != 0) {
         perror(argv[0]);
         std::exit(2);
     }
@@ -91,19 +91,6 @@ Child SpawnArgs(std::vector<std::string> args, bool pipeOut, bool pipeErr)
 
 Child Spawn(const std::string& binary, const std::string& scriptPath, bool pipeOut)
 {
-    int errPipe[2], outPipe[2] = {-1, -1};
-    if (pipe2(errPipe, O_CLOEXEC) != 0 || (pipeOut && pipe2(outPipe, O_CLOEXEC) != 0)) {
-        perror("pipe");
-        std::exit(2);
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    if (pipeOut) {
-        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    }
     std::vector<std::string> envText;
     for (char** e = environ; *e != nullptr; ++e) {
         if (strncmp(*e, "HARKWIRE_ENGINE_", 16) != 0) {
@@ -118,21 +105,7 @@ Child Spawn(const std::string& binary, const std::string& scriptPath, bool pipeO
         env.push_back(text.data());
     }
     env.push_back(nullptr);
-    std::string program = binary, pid = "1234";
-    char* argv[] = {program.data(), pid.data(), nullptr};
-    Child child;
-    if (posix_spawn(&child.pid, binary.c_str(), &actions, nullptr, argv, env.data()) != 0) {
-        perror("posix_spawn");
-        std::exit(2);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(errPipe[1]);
-    child.err = errPipe[0];
-    if (pipeOut) {
-        close(outPipe[1]);
-        child.out = outPipe[0];
-    }
-    return child;
+    return SpawnArgs({binary, "1234"}, pipeOut, true, env.data());
 }
 
 // Reads standard error until the format line has arrived; false if the stream ended first.

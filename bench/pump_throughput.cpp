@@ -131,12 +131,30 @@ std::string ScriptFor(UINT32 frames)
     return script;
 }
 
+// The script for FRAMES-frame packets, parsed; a parse failure skips the benchmark with its error.
+bool ParseScriptFor(benchmark::State& state, UINT32 frames, EngineScript* parsed)
+{
+    std::string error;
+    if (!ParseEngineScript(ScriptFor(frames), parsed, &error)) {
+        state.SkipWithError(error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The scripted client set up in shared mode with the tool's format, and its capture service.
+IAudioCaptureClient* OpenCaptureClient(IAudioClient* audioClient, const WAVEFORMATEX& format)
+{
+    void* service = nullptr;
+    audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 0, 0, &format, nullptr);
+    audioClient->GetService(kIidAudioCaptureClient, &service);
+    return static_cast<IAudioCaptureClient*>(service);
+}
+
 void PumpScripted(benchmark::State& state, Target target, UINT32 frames)
 {
     EngineScript parsed;
-    std::string error;
-    if (!ParseEngineScript(ScriptFor(frames), &parsed, &error)) {
-        state.SkipWithError(error.c_str());
+    if (!ParseScriptFor(state, frames, &parsed)) {
         return;
     }
     const WAVEFORMATEX format = CaptureFormat();
@@ -145,11 +163,8 @@ void PumpScripted(benchmark::State& state, Target target, UINT32 frames)
         state.PauseTiming();
         ScriptedEngine engine(parsed);
         IAudioClient* audioClient = engine.NewAudioClient();
-        void* service = nullptr;
-        audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 0, 0, &format, nullptr);
-        audioClient->GetService(kIidAudioCaptureClient, &service);
+        IAudioCaptureClient* captureClient = OpenCaptureClient(audioClient, format);
         audioClient->Start();
-        auto* captureClient = static_cast<IAudioCaptureClient*>(service);
         PointSampleStreamAt(target);
         state.ResumeTiming();
 
@@ -374,18 +389,16 @@ void IdlePollFloor(benchmark::State& state)
 void EngineOnly(benchmark::State& state, UINT32 frames)
 {
     EngineScript parsed;
-    std::string error;
-    ParseEngineScript(ScriptFor(frames), &parsed, &error);
+    if (!ParseScriptFor(state, frames, &parsed)) {
+        return;
+    }
     const WAVEFORMATEX format = CaptureFormat();
     uint64_t bytes = 0;
     for (auto _ : state) {
         state.PauseTiming();
         ScriptedEngine engine(parsed);
         IAudioClient* audioClient = engine.NewAudioClient();
-        void* service = nullptr;
-        audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 0, 0, &format, nullptr);
-        audioClient->GetService(kIidAudioCaptureClient, &service);
-        auto* client = static_cast<IAudioCaptureClient*>(service);
+        IAudioCaptureClient* client = OpenCaptureClient(audioClient, format);
         state.ResumeTiming();
         UINT32 next = 0;
         while (client->GetNextPacketSize(&next) >= 0 && next != 0) {
