@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <csignal>
 #include <filesystem>
-#include <thread>
 #include <sstream>
 
 std::string StreamChecksum::Hex() const
@@ -53,7 +52,6 @@ void SendBurst(pid_t pid, const std::vector<int>& signals)
 {
     for (int s : signals) {
         kill(pid, s);
-        if (kThreadSanitizer) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 

@@ -44,9 +44,7 @@ struct ScriptedRun {
 // streams and not kept.
 ScriptedRun RunScripted(const std::string& script, ProcessSpec launch = {}, std::vector<std::string> args = {});
 
-// Sends the signals one after the other, as fast as possible. Under ThreadSanitizer they are spaced
-// by 2 ms: its run time defers a signal that lands on a thread outside a blocking call, and loses it
-// when that thread ends (the engine's activation thread), so a burst would test the sanitizer.
+// Sends the signals one after the other, as fast as possible.
 void SendBurst(pid_t pid, const std::vector<int>& signals);
 
 // The tool's own CPU cost is several times higher under the sanitizers.
