@@ -63,6 +63,11 @@ int Reap(pid_t pid)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+ProcessResult AudioServer::Pactl(const std::vector<std::string>& args) const
+{
+    return ::Pactl(args, Env());
+}
+
 std::map<std::string, std::string> AudioServer::Env() const
 {
     const std::string socket = kind_ == ServerKind::PulseAudio ? dir_ + "/native" : dir_ + "/pulse/native";
@@ -113,9 +118,9 @@ bool AudioServer::Start()
     if (kind_ == ServerKind::PipeWire) {
         // pipewire-pulse answers before it can load modules ("Not supported" for a moment).
         ProcessResult loaded;
-        WaitFor([&] { return (loaded = Pactl({"load-module", "module-null-sink", "sink_name=null"}, Env())).status == 0; },
+        WaitFor([&] { return (loaded = Pactl({"load-module", "module-null-sink", "sink_name=null"})).status == 0; },
                 std::chrono::milliseconds(5000));
-        ProcessResult set = Pactl({"set-default-sink", "null"}, Env());
+        ProcessResult set = Pactl({"set-default-sink", "null"});
         if (loaded.status != 0 || set.status != 0) {
             why_ = "pactl could not add the null sink: " + loaded.err + set.err;
             return false;
@@ -128,7 +133,7 @@ bool AudioServer::WaitReady()
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
     while (std::chrono::steady_clock::now() < deadline) {
-        ProcessResult info = Pactl({"info"}, Env());
+        ProcessResult info = Pactl({"info"});
         if (info.status == 0) {
             return true;
         }

@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "tests/support/process.h"
+
 enum class ServerKind { PulseAudio, PipeWire };
 
 class AudioServer {
@@ -23,6 +25,8 @@ public:
     std::map<std::string, std::string> Env() const;
     // Sets Env() in this process, so every child started from here inherits it.
     void Export() const;
+    // Runs pactl against this server.
+    ProcessResult Pactl(const std::vector<std::string>& args) const;
     const std::string& Why() const { return why_; }
     const std::string& Dir() const { return dir_; }
 

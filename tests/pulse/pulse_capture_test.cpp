@@ -312,6 +312,35 @@ TEST_F(PulseCapture, StopBySignalFlushesAndKeepsTime)
     }
 }
 
+// The user sends the target's stream to another output while it is captured: it stays in the
+// capture, at full level, after a gap of no more than a moment.
+TEST_F(PulseCapture, StreamMovedToAnotherSinkStaysCaptured)
+{
+    const ProcessResult loaded = server_->Pactl({"load-module", "module-null-sink", "sink_name=second"});
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    const std::string module = loaded.out.substr(0, loaded.out.find('\n'));
+    // The tone starts once the capture runs (the new sink can make the activation slow to finish).
+    const pid_t target = ShellOnGo(Tp() + " 900 3");
+    const std::function<void()> go = Go();
+    ProcessResult listed, moved;
+    Capture capture = RunCapture(target, "include", 2.2, SIGINT, [&] {
+        go();
+        std::this_thread::sleep_for(milliseconds(700));
+        listed = server_->Pactl({"list", "short", "sink-inputs"});
+        moved = server_->Pactl({"move-sink-input", listed.out.substr(0, listed.out.find('\t')), "second"});
+    });
+    server_->Pactl({"unload-module", module});
+    ASSERT_TRUE(capture.sawFormat) << capture.result.err;
+    ASSERT_EQ(moved.status, 0) << listed.out << moved.err;
+    EXPECT_EQ(capture.result.status, 0) << capture.result.err;
+    const std::vector<float> before = Left(capture.result.out, 0.3, 0.65);
+    const std::vector<float> after = Left(capture.result.out, 1.3, 2.1);
+    ASSERT_GT(after.size(), 30000u);
+    EXPECT_GT(PowerDb(before, 900), ReferenceDb(before.size()) - 3.0);
+    EXPECT_GT(PowerDb(after, 900), ReferenceDb(after.size()) - 3.0) << "the moved stream left the capture";
+    ExpectOnClock(capture);
+}
+
 // From the tone's first frame written to the server to the frame leaving harkwire's clock.
 TEST_F(PulseCapture, AddedLatencyIsLow)
 {

@@ -126,9 +126,8 @@ void PulseSession::OnPacerSinkInfo(pa_context* context, const pa_sink_info* info
 {
     PulseSession* session = static_cast<PulseSession*>(self);
     if (eol != 0) {
-        if (session->pacers_.empty()) {
-            session->paced_ = true; // nothing to wait for
-        }
+        session->pacersListed_ = true;
+        session->paced_ = session->pacersHeard_.size() == session->pacers_.size();
         return;
     }
     if (info->monitor_source_name == nullptr) {
@@ -158,7 +157,11 @@ void PulseSession::OnPacerRead(pa_stream* stream, size_t, void* self)
         }
         pa_stream_drop(stream);
     }
-    static_cast<PulseSession*>(self)->paced_ = true;
+    // A sink still in a long block when its pacer connected delivers only at the block's end;
+    // the capture waits for every sink, so that none starts it seconds behind.
+    PulseSession* session = static_cast<PulseSession*>(self);
+    session->pacersHeard_.insert(stream);
+    session->paced_ = session->pacersListed_ && session->pacersHeard_.size() == session->pacers_.size();
 }
 
 void PulseSession::OnContextState(pa_context* context, void* self)

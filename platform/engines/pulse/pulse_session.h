@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -76,5 +77,7 @@ private:
     std::vector<Candidate> candidates_;
     std::map<uint32_t, std::unique_ptr<Tap>> taps_; // by sink input index
     std::vector<pa_stream*> pacers_;
-    bool paced_ = false;
+    std::set<pa_stream*> pacersHeard_; // pacers that have delivered at least once
+    bool pacersListed_ = false;        // every sink has its pacer
+    bool paced_ = false;               // ... and every pacer has delivered
 };
