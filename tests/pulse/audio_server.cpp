@@ -116,11 +116,12 @@ bool AudioServer::Start()
         return false;
     }
     if (kind_ == ServerKind::PipeWire) {
-        // pipewire-pulse answers before it can load modules ("Not supported" for a moment).
-        ProcessResult loaded;
+        // pipewire-pulse answers before it can load modules, and the new sink takes a moment to
+        // be one it can make the default ("Not supported" meanwhile).
+        ProcessResult loaded, set;
         WaitFor([&] { return (loaded = Pactl({"load-module", "module-null-sink", "sink_name=null"})).status == 0; },
                 std::chrono::milliseconds(5000));
-        ProcessResult set = Pactl({"set-default-sink", "null"});
+        WaitFor([&] { return (set = Pactl({"set-default-sink", "null"})).status == 0; }, std::chrono::milliseconds(5000));
         if (loaded.status != 0 || set.status != 0) {
             why_ = "pactl could not add the null sink: " + loaded.err + set.err;
             return false;
