@@ -133,15 +133,28 @@ std::string WinPath(const std::string& path)
     return "Z:" + path;
 }
 
-// Runs a Windows program under Wine. Now and then (about once in a few thousand runs here) wine64
-// ends with status 1 without starting the program, leaving both streams empty; the tool never
-// does that (its first act is a line on standard error). Such a run is started again, at most
-// twice, and said on the test's output so that it is never silent.
+// Runs a Windows program under Wine. Now and then (a few times in a thousand runs here) Wine fails
+// around the program rather than in it: wine64 ends with status 1 without starting it (both streams
+// empty; the tool's first act is a line on standard error), or wine64 itself is ended by a Unix
+// signal after the program has finished (a fault in the program would end it with the exception's
+// code instead). Such a run is started again, at most twice, and said on the test's output so that
+// it is never silent. A run the test sends signals to is not retried for a signal.
+bool WineFailedAroundTheProgram(const ProcessResult& result, const ProcessSpec& launch)
+{
+    if (result.timedOut) {
+        return false;
+    }
+    const bool neverStarted = result.status == 1 && result.err.empty() && result.out.empty();
+    const bool wineKilled = result.signal != 0 && !launch.whileRunning;
+    return neverStarted || wineKilled;
+}
+
 ProcessResult RunUnderWine(const ProcessSpec& launch)
 {
     ProcessResult result = RunProcess(launch);
-    for (int again = 0; again < 2 && result.err.empty() && result.out.empty() && result.status == 1; ++again) {
-        std::printf("wine ended with status 1 and no output at all; starting the run again\n");
+    for (int again = 0; again < 2 && WineFailedAroundTheProgram(result, launch); ++again) {
+        std::printf("wine ended with status %d, signal %d, %zu bytes on standard error; starting the run again\n",
+                    result.status, result.signal, result.err.size());
         ::testing::Test::RecordProperty("wine_restarts", again + 1);
         result = RunProcess(launch);
     }
