@@ -60,7 +60,7 @@ std::unique_ptr<PulseSession> PulseSession::Connect(pid_t target, bool exclude)
     // Before the capture's clock starts, the sinks are made to render in short blocks.
     session->OpenPacers();
     const pa_usec_t deadline = pa_rtclock_now() + kPacingWaitUsec;
-    while (!session->paced_ && !session->lost_.load() && pa_rtclock_now() < deadline) {
+    while (!session->Paced() && !session->lost_.load() && pa_rtclock_now() < deadline) {
         pa_threaded_mainloop_unlock(session->mainloop_);
         pa_msleep(5);
         pa_threaded_mainloop_lock(session->mainloop_);
@@ -116,7 +116,7 @@ void PulseSession::OpenPacers()
 {
     pa_operation* op = pa_context_get_sink_info_list(context_, &PulseSession::OnPacerSinkInfo, this);
     if (op == nullptr) {
-        paced_ = true;
+        pacersListed_ = true; // nothing to wait for
         return;
     }
     pa_operation_unref(op);
@@ -127,7 +127,6 @@ void PulseSession::OnPacerSinkInfo(pa_context* context, const pa_sink_info* info
     PulseSession* session = static_cast<PulseSession*>(self);
     if (eol != 0) {
         session->pacersListed_ = true;
-        session->paced_ = session->pacersHeard_.size() == session->pacers_.size();
         return;
     }
     if (info->monitor_source_name == nullptr) {
@@ -157,11 +156,7 @@ void PulseSession::OnPacerRead(pa_stream* stream, size_t, void* self)
         }
         pa_stream_drop(stream);
     }
-    // A sink still in a long block when its pacer connected delivers only at the block's end;
-    // the capture waits for every sink, so that none starts it seconds behind.
-    PulseSession* session = static_cast<PulseSession*>(self);
-    session->pacersHeard_.insert(stream);
-    session->paced_ = session->pacersListed_ && session->pacersHeard_.size() == session->pacers_.size();
+    static_cast<PulseSession*>(self)->pacersHeard_.insert(stream);
 }
 
 void PulseSession::OnContextState(pa_context* context, void* self)

@@ -78,6 +78,8 @@ private:
     std::map<uint32_t, std::unique_ptr<Tap>> taps_; // by sink input index
     std::vector<pa_stream*> pacers_;
     std::set<pa_stream*> pacersHeard_; // pacers that have delivered at least once
-    bool pacersListed_ = false;        // every sink has its pacer
-    bool paced_ = false;               // ... and every pacer has delivered
+    bool pacersListed_ = false;        // every sink has its pacer (or none can be had)
+    // A sink still in a long block when its pacer connected delivers only at the block's end; the
+    // capture waits for every sink, so that none starts it seconds behind.
+    bool Paced() const { return pacersListed_ && pacersHeard_.size() == pacers_.size(); }
 };
