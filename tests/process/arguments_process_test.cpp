@@ -49,8 +49,7 @@ ProcessResult RunBare(const char* binary, std::vector<std::string> args, const s
     launch.argv = {binary};
     launch.argv.insert(launch.argv.end(), args.begin(), args.end());
     launch.env["HARKWIRE_ENGINE_RECORD"] = record;
-    launch.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
-    launch.env["TSAN_OPTIONS"] = "halt_on_error=1:atexit_sleep_ms=0";
+    SetToolSanitizerOptions(launch);
     launch.timeout = std::chrono::milliseconds(10000);
     return RunProcess(launch);
 }

@@ -1,7 +1,6 @@
 #include "tests/process/scripted_run.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -21,10 +20,7 @@ ScriptedRun RunScripted(const std::string& script, ProcessSpec launch)
     launch.argv = argv;
     launch.env["HARKWIRE_ENGINE_SCRIPT"] = dir + "/script";
     launch.env["HARKWIRE_ENGINE_RECORD"] = dir + "/record";
-    launch.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
-    // ThreadSanitizer waits a second at exit by default, which would hide how soon the tool ends.
-    const char* tsan = std::getenv("TSAN_OPTIONS");
-    launch.env["TSAN_OPTIONS"] = std::string(tsan != nullptr ? tsan : "") + ":atexit_sleep_ms=0";
+    SetToolSanitizerOptions(launch);
 
     ScriptedRun run;
     run.result = RunProcess(launch);

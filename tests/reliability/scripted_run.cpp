@@ -1,7 +1,6 @@
 #include "tests/reliability/scripted_run.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <csignal>
 #include <filesystem>
 #include <sstream>
@@ -77,11 +76,7 @@ ScriptedRun RunScripted(const std::string& script, ProcessSpec launch, std::vect
     launch.argv.insert(launch.argv.end(), args.begin(), args.end());
     launch.env["HARKWIRE_ENGINE_SCRIPT"] = scriptPath;
     launch.env["HARKWIRE_ENGINE_RECORD"] = recordPath;
-    // The tool keeps its handler and library to the end by design, which LeakSanitizer would report;
-    // ThreadSanitizer's default pause at exit would hide how soon the tool ends.
-    launch.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
-    const char* tsan = std::getenv("TSAN_OPTIONS");
-    launch.env["TSAN_OPTIONS"] = std::string(tsan != nullptr ? tsan : "halt_on_error=1") + ":atexit_sleep_ms=0";
+    SetToolSanitizerOptions(launch);
     launch.discardOut = true;
     launch.onOut = [&run](const char* bytes, size_t count) { run.out.Add(bytes, count); };
     run.result = RunProcess(launch);

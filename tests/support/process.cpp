@@ -155,6 +155,13 @@ ProcessResult RunProcess(const ProcessSpec& launch)
     return result;
 }
 
+void SetToolSanitizerOptions(ProcessSpec& launch)
+{
+    launch.env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=1";
+    const char* tsan = std::getenv("TSAN_OPTIONS");
+    launch.env["TSAN_OPTIONS"] = std::string(tsan != nullptr ? tsan : "halt_on_error=1") + ":atexit_sleep_ms=0";
+}
+
 bool WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -48,6 +48,11 @@ struct ProcessSpec {
 // Runs the child to its end. Standard output and error are separate pipes.
 ProcessResult RunProcess(const ProcessSpec& launch);
 
+// Sanitizer settings for a harkwire child in sanitizer builds: no leak check at exit (the tool keeps
+// its handler and library to the end by design) and no ThreadSanitizer pause at exit (it would hide
+// how soon the tool ends); this process's ThreadSanitizer options are passed on.
+void SetToolSanitizerOptions(ProcessSpec& launch);
+
 // Waits until `predicate` holds or the timeout passes; true if it held.
 bool WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout);
 
