@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/process.h"
+#include "tests/support/utf8.h"
 
 inline const char kScriptedBinary[] = HARKWIRE_SCRIPTED_BIN;
 inline const char kProductionBinary[] = HARKWIRE_BIN;
@@ -42,6 +43,3 @@ std::string ChecksumOf(const std::string& bytes);
 
 // The record without its "delivered" lines.
 std::vector<std::string> WithoutTotals(const std::vector<std::string>& record);
-
-// Arguments as the host gets them: UTF-8.
-std::string Utf8(const std::wstring& text);

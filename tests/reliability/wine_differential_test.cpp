@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "tests/support/process.h"
+#include "tests/support/utf8.h"
 
 namespace {
 
@@ -24,27 +25,6 @@ unsigned long EnvNumber(const char* name, unsigned long fallback)
 {
     const char* text = std::getenv(name);
     return text != nullptr && *text != 0 ? std::strtoul(text, nullptr, 10) : fallback;
-}
-
-std::string Utf8(char32_t c)
-{
-    std::string s;
-    if (c < 0x80) {
-        s += static_cast<char>(c);
-    } else if (c < 0x800) {
-        s += static_cast<char>(0xC0 | (c >> 6));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        s += static_cast<char>(0xE0 | (c >> 12));
-        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        s += static_cast<char>(0xF0 | (c >> 18));
-        s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return s;
 }
 
 const char32_t kZeros[] = {0x0030, 0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66, 0x0AE6, 0x0B66, 0x0C66,

@@ -18,6 +18,7 @@
 #include "tests/cases/argument_table.h"
 #include "tests/cases/failure_table.h"
 #include "tests/support/process.h"
+#include "tests/support/utf8.h"
 
 namespace {
 
@@ -57,25 +58,6 @@ std::string Escape(const std::string& text)
 bool Matches(const std::string& text, const std::string& pattern)
 {
     return std::regex_match(text, std::regex(pattern));
-}
-
-std::string Utf8(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t wc : text) {
-        const uint32_t c = static_cast<uint32_t>(wc);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 uint64_t Fnv1a(const std::string& bytes)
